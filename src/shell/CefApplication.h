@@ -1,0 +1,91 @@
+#pragma once
+
+#include "shell/ProcessType.h"
+
+#include <QString>
+#include <QStringList>
+
+enum TCefAplicationStatus
+{
+    asLoading = 0,
+    asLoaded = 1,
+    asInitialized = 2,
+    asShuttingDown = 3,
+    asUnloaded = 4,
+    asErrorMissingFiles = 5,
+    asErrorDLLVersion = 6,
+    asErrorLoadingLibrary = 7,
+    asErrorInitializingLibrary = 8,
+    asErrorExecutingProcess = 9,
+};
+
+// The process-wide browser runtime object: tells the main process from the engine's helper
+// processes, points the engine at its folders, checks them and starts the engine.
+class TCefApplication
+{
+public:
+    // Reads the process type from the arguments. argv must outlive the object.
+    TCefApplication(int argc, char** argv);
+    ~TCefApplication();
+    TCefApplication(const TCefApplication&) = delete;
+    TCefApplication& operator=(const TCefApplication&) = delete;
+
+    TCefProcessType ProcessType() const { return m_processType; }
+    TCefAplicationStatus Status() const { return m_status; }
+
+    // Each setter resolves a relative value against the executable's folder; the setting is
+    // empty when the resulting folder does not exist (the engine's installed default is used).
+    void SetFrameworkDirPath(const QString& value);
+    void SetResourcesDirPath(const QString& value);
+    void SetLocalesDirPath(const QString& value);
+    QString FrameworkDirPath() const { return m_frameworkDirPath; }
+    QString ResourcesDirPath() const { return m_resourcesDirPath; }
+    QString LocalesDirPath() const { return m_localesDirPath; }
+
+    // Show start-up failures in a box (they always go to standard error too).
+    bool ShowMessageDlg = true;
+
+    // True only in the main process once the engine is set up. In a helper process it runs the
+    // helper to its end and returns false; ExitCode() then holds the helper's status.
+    bool StartMainProcess();
+    int ExitCode() const { return m_exitCode; }
+    // The text of the last start-up failure, empty when there was none.
+    QString LastErrorMessage() const { return m_lastError; }
+
+    // Whether a browser can be created now: the engine is set up and the toolkit runs.
+    bool GlobalContextInitialized() const;
+
+private:
+    void Fail(TCefAplicationStatus status, const QString& message);
+    int RunHelperProcess();
+    void ConfigureEngineEnvironment() const;
+
+    int m_argc;
+    char** m_argv;
+    TCefProcessType m_processType;
+    bool m_emptyProcessType = false;
+    TCefAplicationStatus m_status = asLoading;
+    QString m_frameworkDirPath;
+    QString m_resourcesDirPath;
+    QString m_localesDirPath;
+    QString m_lastError;
+    int m_exitCode = 0;
+};
+
+// The one runtime object of the process, created first and released last by the entry.
+extern TCefApplication* GlobalCEFApp;
+
+// --- Start-up checks, as plain functions ---
+
+// The folder of the running executable (resolved through /proc/self/exe), with a trailing '/'.
+QString ExecutableDir();
+// exeDir joined with a relative value, cleaned; empty when the folder does not exist.
+QString ResolveRuntimeFolder(const QString& exeDir, const QString& value);
+// The engine's files that must exist in the resources and locales folders (an empty folder
+// setting means the engine's installed default), as full paths of those missing.
+QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir);
+// The box text for missing files.
+QString MissingFilesMessage(const QStringList& missing);
+// The box text when the engine loaded at run time is not the one the program was built for;
+// empty when they match.
+QString EngineVersionMessage(const QString& expected, const QString& found);

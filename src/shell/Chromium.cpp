@@ -1,0 +1,192 @@
+#include "shell/Chromium.h"
+
+#include "shell/CefApplication.h"
+#include "shell/QuarvelPage.h"
+
+#include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+TCefWindowOpenDisposition DispositionForWindowType(QWebEnginePage::WebWindowType type)
+{
+    switch (type) {
+    case QWebEnginePage::WebBrowserTab:
+        return WOD_NEW_FOREGROUND_TAB;
+    case QWebEnginePage::WebBrowserBackgroundTab:
+        return WOD_NEW_BACKGROUND_TAB;
+    case QWebEnginePage::WebDialog:
+        return WOD_NEW_POPUP;
+    case QWebEnginePage::WebBrowserWindow:
+        return WOD_NEW_WINDOW;
+    }
+    return WOD_UNKNOWN;
+}
+
+TCefFrame::TCefFrame(QWebEnginePage* page, QString url, QString name, bool isMain)
+    : m_page(page), m_url(std::move(url)), m_name(std::move(name)), m_isMain(isMain)
+{}
+
+void TCefFrame::ExecuteJavaScript(const QString& code, const QString&, int) const
+{
+    if (m_isMain && m_page != nullptr)
+        m_page->runJavaScript(code, QWebEngineScript::MainWorld);
+}
+
+TChromium::TChromium(QObject* parent) : QObject(parent) {}
+
+TChromium::~TChromium()
+{
+    // The page must be gone before its profile.
+    delete m_view.data();
+    delete m_page.data();
+    delete m_profile;
+}
+
+bool TChromium::CreateBrowser(QWidget* hostArea)
+{
+    if (GlobalCEFApp == nullptr || !GlobalCEFApp->GlobalContextInitialized())
+        return false;
+    if (m_view != nullptr || m_closing || hostArea == nullptr)
+        return false;
+
+    if (m_profile == nullptr) {
+        // No storage name: off the record, nothing written to disk.
+        m_profile = new QWebEngineProfile(this);
+        m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+        m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+        connect(m_profile, &QWebEngineProfile::downloadRequested, this,
+                [](QWebEngineDownloadRequest* download) { download->cancel(); });
+    }
+
+    m_view = new QWebEngineView(hostArea);
+    m_page = new QuarvelPage(m_profile, m_view);
+    m_view->setPage(m_page);
+    if (hostArea->layout() == nullptr) {
+        auto* layout = new QVBoxLayout(hostArea);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    hostArea->layout()->addWidget(m_view);
+    hostArea->setFocusProxy(m_view);
+    m_view->show();
+
+    connect(m_page, &QuarvelPage::newWindowRequested, this, &TChromium::onNewWindowRequested);
+    connect(m_page, &QuarvelPage::subFrameLoaded, this, &TChromium::onSubFrameLoaded);
+    connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        if (m_page == nullptr || m_closing)
+            return;
+        const QString url = m_page->url().toString(QUrl::FullyEncoded);
+        Q_EMIT OnLoadEnd(TCefFrame(m_page, url, QString(), true), ok ? 200 : 0);
+    });
+
+    m_page->setUrl(QUrl(DefaultUrl));
+    QMetaObject::invokeMethod(this, &TChromium::OnAfterCreated, Qt::QueuedConnection);
+    return true;
+}
+
+bool TChromium::Initialized() const
+{
+    return m_view != nullptr && !m_closing;
+}
+
+void TChromium::CloseBrowser(bool)
+{
+    // Deleting the page never runs its unload prompts, so every close is a forced one.
+    if (!Initialized())
+        return;
+    m_closing = true;
+    QMetaObject::invokeMethod(this, &TChromium::runClose, Qt::QueuedConnection);
+}
+
+void TChromium::runClose()
+{
+    TCefCloseBrowserAction action = cbaClose;
+    Q_EMIT OnClose(action);
+    switch (action) {
+    case cbaCancel:
+        m_closing = false;
+        return;
+    case cbaDelay:
+        // The owner destroys the host area, and the browser with it.
+        if (m_view == nullptr)
+            QMetaObject::invokeMethod(this, &TChromium::finishClose, Qt::QueuedConnection);
+        else
+            connect(m_view, &QObject::destroyed, this, &TChromium::finishClose,
+                    Qt::QueuedConnection);
+        return;
+    case cbaClose:
+        delete m_view.data();
+        QMetaObject::invokeMethod(this, &TChromium::finishClose, Qt::QueuedConnection);
+        return;
+    }
+}
+
+void TChromium::finishClose()
+{
+    m_frameTexts.clear();
+    Q_EMIT OnBeforeClose();
+}
+
+void TChromium::LoadURL(const QString& url)
+{
+    if (Initialized())
+        m_page->setUrl(QUrl(url));
+}
+
+void TChromium::RetrieveText(const QString& frameName)
+{
+    if (!Initialized())
+        return;
+    if (frameName.isEmpty()) {
+        QPointer<TChromium> self(this);
+        m_page->toPlainText([self](const QString& text) {
+            if (self != nullptr && self->Initialized())
+                Q_EMIT self->OnTextResultAvailable(text);
+        });
+        return;
+    }
+    const auto it = m_frameTexts.constFind(frameName);
+    if (it == m_frameTexts.constEnd())
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, text = it.value()] {
+            if (Initialized())
+                Q_EMIT OnTextResultAvailable(text);
+        },
+        Qt::QueuedConnection);
+}
+
+QWebEngineView* TChromium::GetBrowser() const
+{
+    return m_view;
+}
+
+std::optional<TCefFrame> TChromium::GetMainFrame() const
+{
+    if (m_page == nullptr)
+        return std::nullopt;
+    return TCefFrame(m_page, m_page->url().toString(QUrl::FullyEncoded), QString(), true);
+}
+
+void TChromium::onNewWindowRequested(QWebEnginePage::WebWindowType type)
+{
+    const int disposition = DispositionForWindowType(type);
+    bool refused = true;
+    if (type == QWebEnginePage::WebBrowserBackgroundTab)
+        Q_EMIT OnOpenUrlFromTab(disposition, refused);
+    else
+        Q_EMIT OnBeforePopup(disposition, refused);
+    // A second browser is not provided for: whatever the answer, no window is opened.
+}
+
+void TChromium::onSubFrameLoaded(const QString& url, const QString& name, const QString& text)
+{
+    if (m_closing)
+        return;
+    if (!name.isEmpty())
+        m_frameTexts.insert(name, text);
+    Q_EMIT OnLoadEnd(TCefFrame(m_page, url, name, false), 200);
+}

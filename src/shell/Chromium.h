@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWebEnginePage>
+#include <optional>
+
+class QWebEngineProfile;
+class QWebEngineView;
+class QWidget;
+class QuarvelPage;
+
+enum TCefCloseBrowserAction
+{
+    cbaClose = 0,
+    cbaDelay = 1,
+    cbaCancel = 2,
+};
+
+enum TCefWindowOpenDisposition
+{
+    WOD_UNKNOWN = 0,
+    WOD_CURRENT_TAB = 1,
+    WOD_SINGLETON_TAB = 2,
+    WOD_NEW_FOREGROUND_TAB = 3,
+    WOD_NEW_BACKGROUND_TAB = 4,
+    WOD_NEW_POPUP = 5,
+    WOD_NEW_WINDOW = 6,
+    WOD_SAVE_TO_DISK = 7,
+    WOD_OFF_THE_RECORD = 8,
+    WOD_IGNORE_ACTION = 9,
+};
+
+// New tabs, new windows and popups are refused: the window holds exactly one browser.
+inline bool IsRefusedDisposition(int disposition)
+{
+    return static_cast<unsigned>(disposition - 3) < 4u;
+}
+
+TCefWindowOpenDisposition DispositionForWindowType(QWebEnginePage::WebWindowType type);
+
+class TChromium;
+
+// A frame of the browser as seen at one moment: its URL and name.
+class TCefFrame
+{
+public:
+    TCefFrame() = default;
+    TCefFrame(QWebEnginePage* page, QString url, QString name, bool isMain);
+
+    QString GetUrl() const { return m_url; }
+    QString GetName() const { return m_name; }
+    bool IsMain() const { return m_isMain; }
+    // Runs code in the frame's page. Only the main frame can run scripts; for a sub-frame this
+    // does nothing. The script URL and start line are not used by this engine.
+    void ExecuteJavaScript(const QString& code, const QString& scriptUrl, int startLine) const;
+
+private:
+    QPointer<QWebEnginePage> m_page;
+    QString m_url;
+    QString m_name;
+    bool m_isMain = false;
+};
+
+// The browser component: one embedded browser, created into a host area and closed through a
+// handshake with its owner. Every event is raised on the window thread.
+class TChromium : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TChromium(QObject* parent = nullptr);
+    ~TChromium() override;
+
+    // The page a new browser shows first.
+    QString DefaultUrl = QStringLiteral("about:blank");
+
+    // Creates the browser as a child of hostArea. False while the engine cannot create yet or
+    // while a browser exists; OnAfterCreated follows a true result.
+    bool CreateBrowser(QWidget* hostArea);
+    // A browser exists and is not closing.
+    bool Initialized() const;
+    // Asks the browser to close, without letting the page refuse. OnClose, then (once the host
+    // area is gone when OnClose answered cbaDelay) OnBeforeClose.
+    void CloseBrowser(bool forceClose);
+    void LoadURL(const QString& url);
+    // Requests the text of the frame of that name (the main frame for an empty name); the text
+    // arrives once in OnTextResultAvailable. Nothing happens for an unknown frame.
+    void RetrieveText(const QString& frameName = QString());
+
+    QWebEngineView* GetBrowser() const;
+    std::optional<TCefFrame> GetMainFrame() const;
+
+Q_SIGNALS:
+    void OnAfterCreated();
+    void OnClose(TCefCloseBrowserAction& aAction);
+    void OnBeforeClose();
+    void OnBeforePopup(int targetDisposition, bool& result);
+    void OnOpenUrlFromTab(int targetDisposition, bool& result);
+    void OnLoadEnd(const TCefFrame& frame, int httpStatusCode);
+    void OnTextResultAvailable(const QString& aText);
+
+private:
+    void runClose();
+    void finishClose();
+    void onNewWindowRequested(QWebEnginePage::WebWindowType type);
+    void onSubFrameLoaded(const QString& url, const QString& name, const QString& text);
+
+    QWebEngineProfile* m_profile = nullptr;
+    QPointer<QWebEngineView> m_view;
+    QPointer<QuarvelPage> m_page;
+    bool m_closing = false;
+    // Text of each named sub-frame at its last finished load.
+    QHash<QString, QString> m_frameTexts;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QPointer>
+#include <QWebEnginePage>
+
+class QMessageBox;
+
+// The page that holds the whole browser policy: no popups, no permissions, no downloads, no
+// blocking script dialogs, and the reports of sub-frame loads from the frame script.
+class QuarvelPage : public QWebEnginePage
+{
+    Q_OBJECT
+
+public:
+    QuarvelPage(QWebEngineProfile* profile, QObject* parent);
+
+Q_SIGNALS:
+    // A page asked for a new window or tab; nothing is ever opened.
+    void newWindowRequested(QWebEnginePage::WebWindowType type);
+    // A sub-frame finished loading (reported by the frame script).
+    void subFrameLoaded(const QString& url, const QString& name, const QString& text);
+
+protected:
+    QWebEnginePage* createWindow(WebWindowType type) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                  int lineNumber, const QString& sourceID) override;
+    void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
+    bool javaScriptConfirm(const QUrl& securityOrigin, const QString& msg) override;
+    bool javaScriptPrompt(const QUrl& securityOrigin, const QString& msg,
+                          const QString& defaultValue, QString* result) override;
+
+private:
+    void showScriptMessage(const QString& text);
+
+    QString m_token;
+    QPointer<QMessageBox> m_scriptMessage;
+};
+
+// Parses a frame script report; false when the message is not one (wrong token, bad form).
+struct FrameReport
+{
+    QString url;
+    QString name;
+    QString text;
+};
+bool ParseFrameReport(const QString& token, const QString& message, FrameReport& report);
+// The frame script that reports each sub-frame's load with the given token.
+QString FrameScriptSource(const QString& token);

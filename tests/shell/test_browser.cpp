@@ -1,0 +1,278 @@
+// The browser component over the real engine, offscreen, against pages served by the test.
+#include "HttpFixtureServer.h"
+#include "shell/CefApplication.h"
+#include "shell/Chromium.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+struct LoadEnd
+{
+    QString url;
+    QString name;
+};
+
+class BrowserTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
+        host = std::make_unique<QWidget>();
+        host->resize(800, 600);
+        host->show();
+        chromium = std::make_unique<TChromium>();
+        QObject::connect(chromium.get(), &TChromium::OnLoadEnd,
+                         [this](const TCefFrame& frame, int) {
+                             loads.append({frame.GetUrl(), frame.GetName()});
+                         });
+        QObject::connect(chromium.get(), &TChromium::OnTextResultAvailable,
+                         [this](const QString& text) { texts.append(text); });
+        QSignalSpy created(chromium.get(), &TChromium::OnAfterCreated);
+        ASSERT_TRUE(chromium->CreateBrowser(host.get()));
+        ASSERT_TRUE(created.wait(10000));
+        ASSERT_TRUE(chromium->Initialized());
+        // The first page is the blank one.
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return hasLoad(QStringLiteral("about:blank")); }, 10000));
+    }
+
+    void TearDown() override
+    {
+        chromium.reset();
+        host.reset();
+    }
+
+    bool hasLoad(const QString& url, const QString& name = QString()) const
+    {
+        for (const LoadEnd& load : loads) {
+            if (load.url == url && load.name == name)
+                return true;
+        }
+        return false;
+    }
+
+    // Loads url and waits until its main-frame load has ended.
+    void load(const QString& url)
+    {
+        chromium->LoadURL(url);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return hasLoad(url); }, 15000)) << qPrintable(url);
+    }
+
+    QString retrieveText(const QString& frameName = QString())
+    {
+        const qsizetype before = texts.size();
+        chromium->RetrieveText(frameName);
+        if (!QTest::qWaitFor([&] { return texts.size() > before; }, 10000))
+            return QStringLiteral("<no text>");
+        return texts.last();
+    }
+
+    HttpFixtureServer server;
+    std::unique_ptr<QWidget> host;
+    std::unique_ptr<TChromium> chromium;
+    QList<LoadEnd> loads;
+    QStringList texts;
+};
+
+TEST_F(BrowserTest, ReportsMainAndSubFrameLoadsAndTheirTexts)
+{
+    HttpFixtureServer other; // a second origin for a cross-origin frame
+    ASSERT_TRUE(other.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+    other.setPage(QStringLiteral("/far"), QByteArrayLiteral("<p>Far frame text</p>"));
+    server.setPage(QStringLiteral("/inner"), QByteArrayLiteral("<p>Inner frame text</p>"));
+    server.setPage(QStringLiteral("/main"),
+                   "<p>Main page text</p><iframe name=\"inner\" src=\"/inner\"></iframe>"
+                   "<iframe name=\"far\" src=\"" +
+                       other.url(QStringLiteral("/far")).toUtf8() + "\"></iframe>");
+
+    load(server.url(QStringLiteral("/main")));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return hasLoad(server.url(QStringLiteral("/inner")), QStringLiteral("inner")) &&
+                   hasLoad(other.url(QStringLiteral("/far")), QStringLiteral("far"));
+        },
+        15000));
+
+    EXPECT_TRUE(retrieveText().contains(QStringLiteral("Main page text")));
+    EXPECT_EQ(retrieveText(QStringLiteral("inner")), QStringLiteral("Inner frame text"));
+    EXPECT_EQ(retrieveText(QStringLiteral("far")), QStringLiteral("Far frame text"));
+
+    // An unknown frame gives no text at all.
+    const qsizetype before = texts.size();
+    chromium->RetrieveText(QStringLiteral("nosuchframe"));
+    QTest::qWait(300);
+    EXPECT_EQ(texts.size(), before);
+}
+
+TEST_F(BrowserTest, PageCannotForgeSubFrameReports)
+{
+    server.setPage(
+        QStringLiteral("/forge"),
+        QByteArrayLiteral("<p>forger</p><script>"
+                          "for (var i = 0; i < 50; i++) {"
+                          "  console.log('quarvel:' + i + ':[\"http://evil/\",\"x\",\"t\"]');"
+                          "  console.log('[\"http://evil/\",\"x\",\"t\"]');"
+                          "}</script>"));
+    load(server.url(QStringLiteral("/forge")));
+    QTest::qWait(500);
+    for (const LoadEnd& entry : std::as_const(loads))
+        EXPECT_NE(entry.url, QStringLiteral("http://evil/"));
+}
+
+TEST_F(BrowserTest, ExecuteJavaScriptChangesTheMainFrame)
+{
+    server.setPage(QStringLiteral("/links"),
+                   QByteArrayLiteral("<a id=\"a\" href=\"/elsewhere\">one</a>"));
+    load(server.url(QStringLiteral("/links")));
+    const std::optional<TCefFrame> main = chromium->GetMainFrame();
+    ASSERT_TRUE(main.has_value());
+    EXPECT_EQ(main->GetUrl(), server.url(QStringLiteral("/links")));
+    EXPECT_TRUE(main->GetName().isEmpty());
+    main->ExecuteJavaScript(
+        QStringLiteral("document.body.innerText = 'href=' + document.getElementById('a').href;"
+                       "document.getElementById('a');"),
+        main->GetUrl(), 0);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return retrieveText().startsWith(QStringLiteral("href=")); }, 10000));
+    EXPECT_EQ(texts.last(), QStringLiteral("href=") + server.url(QStringLiteral("/elsewhere")));
+}
+
+TEST_F(BrowserTest, ScriptDialogsDoNotBlock)
+{
+    server.setPage(QStringLiteral("/alerts"),
+                   QByteArrayLiteral("<p id=\"p\">waiting</p><script>"
+                                     "for (var i = 0; i < 200; i++) alert('again ' + i);"
+                                     "confirm('sure?'); prompt('name?');"
+                                     "document.getElementById('p').innerText = 'done';</script>"));
+    load(server.url(QStringLiteral("/alerts")));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return retrieveText() == QStringLiteral("done"); }, 10000));
+}
+
+// New tabs, windows and popups open nothing, and the page stays.
+TEST_F(BrowserTest, RefusesEveryNewWindow)
+{
+    QList<int> popups;
+    QList<int> fromTab;
+    QObject::connect(chromium.get(), &TChromium::OnBeforePopup, [&](int disposition, bool& result) {
+        popups.append(disposition);
+        result = IsRefusedDisposition(disposition);
+    });
+    QObject::connect(chromium.get(), &TChromium::OnOpenUrlFromTab,
+                     [&](int disposition, bool& result) {
+                         fromTab.append(disposition);
+                         result = IsRefusedDisposition(disposition);
+                     });
+    server.setPage(QStringLiteral("/target"), QByteArrayLiteral("<p>opened</p>"));
+    server.setPage(
+        QStringLiteral("/opener"),
+        QByteArrayLiteral("<style>a{display:block;width:100%;height:500px}</style>"
+                          "<a id=\"blank\" target=\"_blank\" href=\"/target\">big link</a>"));
+    const QString opener = server.url(QStringLiteral("/opener"));
+    load(opener);
+    const std::optional<TCefFrame> main = chromium->GetMainFrame();
+    ASSERT_TRUE(main);
+
+    main->ExecuteJavaScript(QStringLiteral("document.getElementById('blank').click();"), opener, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !popups.isEmpty(); }, 10000));
+    main->ExecuteJavaScript(QStringLiteral("window.open('/target', 'w', 'width=200');"), opener, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popups.size() >= 2; }, 10000));
+
+    // A middle click on the link, through the view's input widget.
+    QWidget* input = chromium->GetBrowser()->focusProxy();
+    ASSERT_NE(input, nullptr);
+    const QPoint at(200, 100);
+    QMouseEvent press(QEvent::MouseButtonPress, at, input->mapToGlobal(at), Qt::MiddleButton,
+                      Qt::MiddleButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, input->mapToGlobal(at), Qt::MiddleButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(input, &press);
+    QApplication::sendEvent(input, &release);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fromTab.isEmpty(); }, 10000));
+
+    QTest::qWait(300);
+    for (int disposition : std::as_const(popups))
+        EXPECT_TRUE(IsRefusedDisposition(disposition)) << disposition;
+    for (int disposition : std::as_const(fromTab))
+        EXPECT_EQ(disposition, WOD_NEW_BACKGROUND_TAB);
+    EXPECT_EQ(chromium->GetMainFrame()->GetUrl(), opener);
+    EXPECT_FALSE(server.requests().contains(QStringLiteral("/target")));
+}
+
+TEST_F(BrowserTest, CloseRaisesOnCloseThenOnBeforeCloseOnceTheHostAreaIsGone)
+{
+    QStringList events;
+    QObject::connect(chromium.get(), &TChromium::OnClose, [&](TCefCloseBrowserAction& action) {
+        events.append(QStringLiteral("close"));
+        action = cbaDelay;
+        QMetaObject::invokeMethod(
+            host.get(),
+            [&] {
+                events.append(QStringLiteral("host-destroyed"));
+                host.reset();
+            },
+            Qt::QueuedConnection);
+    });
+    QObject::connect(chromium.get(), &TChromium::OnBeforeClose,
+                     [&] { events.append(QStringLiteral("before-close")); });
+
+    chromium->CloseBrowser(true);
+    EXPECT_FALSE(chromium->Initialized());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.size() == 3; }, 10000));
+    EXPECT_EQ(events, (QStringList{QStringLiteral("close"), QStringLiteral("host-destroyed"),
+                                   QStringLiteral("before-close")}));
+    EXPECT_EQ(chromium->GetBrowser(), nullptr);
+
+    // Once closed, the component does nothing and cannot be closed again.
+    chromium->LoadURL(QStringLiteral("about:blank"));
+    chromium->RetrieveText();
+    chromium->CloseBrowser(true);
+    QTest::qWait(200);
+    EXPECT_EQ(events.size(), 3);
+}
+
+TEST(BrowserCreation, AtMostOneBrowserPerComponent)
+{
+    QWidget host;
+    TChromium chromium;
+    EXPECT_FALSE(chromium.CreateBrowser(nullptr));
+    ASSERT_TRUE(chromium.CreateBrowser(&host));
+    EXPECT_FALSE(chromium.CreateBrowser(&host));
+}
+
+TEST(RuntimeObject, StartsOncePerProcess)
+{
+    ASSERT_NE(GlobalCEFApp, nullptr);
+    EXPECT_EQ(GlobalCEFApp->Status(), asInitialized);
+    EXPECT_FALSE(GlobalCEFApp->StartMainProcess());
+    EXPECT_EQ(GlobalCEFApp->Status(), asInitialized);
+
+    char program[] = "quarvel";
+    char* argv[] = {program, nullptr};
+    TCefApplication second(1, argv);
+    second.ShowMessageDlg = false;
+    EXPECT_FALSE(second.StartMainProcess());
+    EXPECT_EQ(second.Status(), asErrorLoadingLibrary);
+    EXPECT_EQ(second.LastErrorMessage(),
+              QStringLiteral("GlobalCEFApp can only be initialized once per process."));
+}
+
+TEST(Dispositions, OnlyNewTabsWindowsAndPopupsAreRefused)
+{
+    for (int disposition = WOD_UNKNOWN; disposition <= WOD_IGNORE_ACTION; ++disposition)
+        EXPECT_EQ(IsRefusedDisposition(disposition), disposition >= 3 && disposition <= 6)
+            << disposition;
+    EXPECT_FALSE(IsRefusedDisposition(-1));
+    EXPECT_FALSE(IsRefusedDisposition(1000));
+}
+
+} // namespace
