@@ -1,0 +1,41 @@
+#include "hostlink/WireFormat.h"
+
+namespace {
+
+void AppendUtf16Le(QByteArray& out, QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        out.append(static_cast<char>(unit & 0xFF));
+        out.append(static_cast<char>(unit >> 8));
+    }
+}
+
+} // namespace
+
+QByteArray EncodeResultBlock(const QStringList& lines)
+{
+    qsizetype units = 3;
+    for (const QString& line : lines)
+        units += line.size() + 2;
+
+    QByteArray out;
+    out.reserve(units * 2);
+    // Code units go out as they are: lone surrogates included, nothing escaped.
+    for (const QString& line : lines) {
+        AppendUtf16Le(out, line);
+        AppendUtf16Le(out, u"\r\n");
+    }
+    AppendUtf16Le(out, u".\r\n");
+    return out;
+}
+
+QByteArray ClosingNotice()
+{
+    return QByteArrayLiteral("client-closing\r\n");
+}
+
+bool IsCloseCommand(QByteArrayView message)
+{
+    return message.startsWith(QByteArrayView("close"));
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <chrono>
+#include <cstdint>
+
+// The other end of a link for tests, on plain POSIX sockets: either the host (listening on
+// 127.0.0.1 on an ephemeral port, with one accepted connection) or a stand-in for the program
+// (ConnectTo). Blocking calls are bounded by timeouts.
+class TestPeer
+{
+public:
+    // receiveBuffer > 0 makes the kernel buffer small, so that data backs up in the program.
+    explicit TestPeer(int receiveBuffer = 0);
+    struct NoListen
+    {};
+    explicit TestPeer(NoListen) {}
+    ~TestPeer();
+    TestPeer(const TestPeer&) = delete;
+    TestPeer& operator=(const TestPeer&) = delete;
+
+    bool Listening() const { return listenFd >= 0; }
+    std::uint16_t Port() const { return port; }
+
+    // Accepts the program's connection (already established by its blocking connect).
+    bool Accept(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Connects to 127.0.0.1:port instead of listening (the program's role).
+    bool ConnectTo(std::uint16_t port);
+    bool Send(QByteArrayView bytes);
+    void ShutdownWrite();
+    void Close();
+    // Closes with SO_LINGER 0, which resets the connection.
+    void Reset();
+
+    struct Received
+    {
+        QByteArray bytes;
+        bool endOfStream = false; // an orderly end (read returned 0)
+        int error = 0;            // errno of a failed read, e.g. ECONNRESET
+        bool timedOut = false;
+    };
+    // Reads until the program's end of stream, an error or the timeout.
+    Received ReadUntilEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Whatever arrives within `wait`, without requiring an end.
+    QByteArray ReadFor(std::chrono::milliseconds wait);
+
+    int ConnectionFd() const { return connFd; }
+
+private:
+    int listenFd = -1;
+    int connFd = -1;
+    std::uint16_t port = 0;
+};
+
+// A port on 127.0.0.1 where nothing listens (bound, then released).
+std::uint16_t UnusedPort();
