@@ -1,4 +1,15 @@
-int main()
+#include "shell/ProcessEntry.h"
+#include "ui/frmQuarvel.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
 {
-    return 0;
+    return RunQuarvelProcess(argc, argv, [](QApplication& app, const QStringList& hostArguments) {
+        TForm1 Form1(hostArguments);
+        QObject::connect(&Form1, &TForm1::Closed, &app, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+        Form1.show();
+        return app.exec();
+    });
 }

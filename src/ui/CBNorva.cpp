@@ -59,9 +59,13 @@ bool TCBNorva::Insert(int Index, const QString& item, const QString& itemCodigo,
     // either would put the code and status lists out of step.
     if (Index < 0 || Index > entries || entries >= maxCount())
         return false;
+    const int selected = currentIndex();
     insertItem(Index, item);
     if (count() != entries + 1)
         return false;
+    // A pick-only QComboBox selects its first entry by itself; adding entries selects nothing.
+    if (selected < 0)
+        setCurrentIndex(-1);
     insertAligned(FItemsCodigo, Index, itemCodigo);
     insertAligned(FItemsStatus, Index, itemStatus);
     return true;

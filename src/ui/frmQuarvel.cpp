@@ -1,0 +1,317 @@
+#include "ui/frmQuarvel.h"
+
+#include "hostlink/PortArgument.h"
+#include "lookup/UrlPrefix.h"
+#include "portals/PortalTable.h"
+#include "ui/CBNorva.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kBrowserRetryMs = 300;
+constexpr int kTextRetryMs = 500;
+
+QFont tahoma(int pixelSize, bool bold = false)
+{
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
+    : QWidget(parent), m_hostArguments(hostArguments)
+{
+    ShowBox = [this](const MessageBoxSpec& box) { ShowMessageBox(box, this); };
+
+    setWindowTitle(QStringLiteral("Iniciando navegador... Aguarde..."));
+    setFont(tahoma(11));
+    resize(996, 648);
+
+    AddressPnl = new QWidget(this);
+    AddressPnl->setFixedHeight(40);
+    AddressPnl->setFont(tahoma(11));
+    AddressPnl->setEnabled(false);
+    AddressPnl->installEventFilter(this);
+
+    Label1 = new QLabel(QStringLiteral("Selecione a UF para consulta:"), AddressPnl);
+    Label1->setFont(tahoma(13, true));
+    Label1->move(8, 12);
+    Label1->adjustSize();
+
+    cbUF = new TCBNorva(AddressPnl);
+    cbUF->setFont(tahoma(15));
+    cbUF->setEditable(false);
+    cbUF->setGeometry(206, 7, 781, 26);
+
+    CEFWindowParent1 = new QWidget(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(AddressPnl);
+    layout->addWidget(CEFWindowParent1, 1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(kBrowserRetryMs);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+
+    Chromium1 = new TChromium(this);
+    connect(Chromium1, &TChromium::OnAfterCreated, this, &TForm1::Chromium1AfterCreated);
+    connect(Chromium1, &TChromium::OnClose, this, &TForm1::Chromium1Close);
+    connect(Chromium1, &TChromium::OnBeforeClose, this, &TForm1::Chromium1BeforeClose);
+    connect(Chromium1, &TChromium::OnBeforePopup, this, &TForm1::Chromium1BeforePopup);
+    connect(Chromium1, &TChromium::OnOpenUrlFromTab, this, &TForm1::Chromium1OpenUrlFromTab);
+    connect(Chromium1, &TChromium::OnLoadEnd, this, &TForm1::Chromium1LoadEnd);
+    // Queued: the handler may show a modal box, which must not run inside the engine's callback.
+    connect(Chromium1, &TChromium::OnTextResultAvailable, this,
+            &TForm1::Chromium1TextResultAvailable, Qt::QueuedConnection);
+
+    IdTCPClient = new HostLink(this);
+    connect(IdTCPClient, &HostLink::closeCommandReceived, this, &TForm1::RequestClose);
+
+    connect(cbUF, &QComboBox::activated, this, &TForm1::cbUFClick);
+
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    // The browser goes before the rest of the window and before the engine shuts down.
+    delete Chromium1;
+    Chromium1 = nullptr;
+}
+
+void TForm1::FormCreate()
+{
+    FCanClose = false;
+    FClosing = false;
+    Chromium1->DefaultUrl = QStringLiteral("about:blank");
+
+    BuildPortalTable(PortalHostsFromEnvironment(),
+                     [this](const TURIEstado& uriEstado) { RegisterURIEstado(uriEstado); });
+    m_compiledPortals.reserve(FURIEstados.size());
+    for (const TURIEstado& portal : std::as_const(FURIEstados))
+        m_compiledPortals.emplace_back(portal);
+}
+
+void TForm1::RegisterURIEstado(TURIEstado uriEstado)
+{
+    FURIEstados.append(uriEstado);
+    cbUF->Add(uriEstado.estado, uriEstado.URLconsulta);
+}
+
+int TForm1::GetIndex(const QString& _uf) const
+{
+    return ::GetIndex(FURIEstados, _uf);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    if (QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormShow();
+}
+
+void TForm1::FormShow()
+{
+    if (!Chromium1->CreateBrowser(CEFWindowParent1))
+        Timer1->start();
+}
+
+void TForm1::Timer1Timer()
+{
+    Timer1->stop();
+    if (!Chromium1->CreateBrowser(CEFWindowParent1) && !Chromium1->Initialized())
+        Timer1->start();
+}
+
+void TForm1::Chromium1AfterCreated()
+{
+    QMetaObject::invokeMethod(this, &TForm1::BrowserCreatedMsg, Qt::QueuedConnection);
+}
+
+void TForm1::BrowserCreatedMsg()
+{
+    setWindowTitle(QStringLiteral("Quarvel"));
+    AddressPnl->setEnabled(true);
+    OpenHostLink();
+}
+
+void TForm1::OpenHostLink()
+{
+    const std::optional<std::uint16_t> port =
+        PortFromArgument(m_hostArguments.isEmpty() ? QString() : m_hostArguments.first());
+    if (!port) {
+        RequestClose();
+        return;
+    }
+    if (!IdTCPClient->Connect(*port))
+        RequestClose();
+    if (!IdTCPClient->Connected())
+        RequestClose();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    FormCloseQuery(event);
+    if (event->isAccepted())
+        Q_EMIT Closed();
+}
+
+void TForm1::FormCloseQuery(QCloseEvent* event)
+{
+    event->setAccepted(FCanClose);
+
+    if (IdTCPClient->SendClosingNoticeIfDue() == HostLink::ClosingNoticeOutcome::Failed) {
+        // This close attempt is abandoned; the next one tests the link again.
+        event->ignore();
+        ShowBox({QMessageBox::Critical, QStringLiteral("Error"),
+                 QStringLiteral("Não foi possível avisar o Norva TI do fechamento.")});
+        return;
+    }
+
+    if (FClosing)
+        return;
+    FClosing = true;
+    hide();
+    if (Chromium1->Initialized()) {
+        Chromium1->CloseBrowser(true);
+    } else if (Chromium1->GetBrowser() == nullptr) {
+        // No browser to wait for: nothing else will finish the close.
+        Timer1->stop();
+        FCanClose = true;
+        RequestClose();
+    }
+}
+
+void TForm1::Chromium1Close(TCefCloseBrowserAction& aAction)
+{
+    QMetaObject::invokeMethod(this, &TForm1::BrowserDestroyMsg, Qt::QueuedConnection);
+    aAction = cbaDelay;
+}
+
+void TForm1::BrowserDestroyMsg()
+{
+    delete CEFWindowParent1;
+    CEFWindowParent1 = nullptr;
+}
+
+void TForm1::Chromium1BeforeClose()
+{
+    FCanClose = true;
+    RequestClose();
+}
+
+void TForm1::Chromium1BeforePopup(int targetDisposition, bool& result)
+{
+    result = IsRefusedDisposition(targetDisposition);
+}
+
+void TForm1::Chromium1OpenUrlFromTab(int targetDisposition, bool& result)
+{
+    result = IsRefusedDisposition(targetDisposition);
+}
+
+void TForm1::RequestClose()
+{
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    // cbUF is anchored left, top and right: its right edge stays 9 px inside the panel's.
+    if (watched == AddressPnl && event->type() == QEvent::Resize)
+        cbUF->setGeometry(206, 7, qMax(0, AddressPnl->width() - 206 - 9), 26);
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- The lookup ---
+
+void TForm1::cbUFClick(int index)
+{
+    if (index < 0 || index >= cbUF->count())
+        return;
+    FCurrentSearch = cbUF->itemText(index);
+    Chromium1->LoadURL(cbUF->ItemsCodigo().value(index));
+}
+
+void TForm1::Chromium1LoadEnd(const TCefFrame& frame, int)
+{
+    const QString search = FCurrentSearch;
+    if (search.isEmpty())
+        return;
+    const int index = GetIndex(search);
+    if (index < 0)
+        return;
+    const TURIEstado& portal = FURIEstados.at(index);
+
+    if (UrlHasPrefix(frame.GetUrl(), portal.URLresposta))
+        Chromium1->RetrieveText(frame.GetName());
+
+    if (UrlHasPrefix(frame.GetUrl(), portal.URLconsulta) && !portal.consultaReadyScript.isEmpty()) {
+        if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
+            main->ExecuteJavaScript(portal.consultaReadyScript, main->GetUrl(), 0);
+    }
+}
+
+void TForm1::Chromium1TextResultAvailable(const QString& aText)
+{
+    if (m_lookupFinished)
+        return;
+    const QString search = FCurrentSearch;
+    if (search.isEmpty() || cbUF->currentText() != search)
+        return;
+    const int index = GetIndex(search);
+    if (index < 0)
+        return;
+    const CompiledPortal& portal = m_compiledPortals.at(index);
+    const TURIEstado& record = portal.portal();
+
+    if (record.URLresposta.isEmpty() && !portal.DetectResultPage(aText)) {
+        QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
+        return;
+    }
+
+    const std::optional<TCefFrame> main = Chromium1->GetMainFrame();
+    if (!UrlHasPrefix(main ? main->GetUrl() : QString(), record.URLresposta))
+        return;
+
+    const ExtractionResult result = portal.ExtractFields(aText);
+    m_lookupFinished = true;
+    if (!SendResultBlock(result.lines))
+        return;
+    if (!result.success) {
+        ShowBox({QMessageBox::Information, QStringLiteral("Information"),
+                 QStringLiteral("Cadastro não disponível na Sefaz da UF escolhida.")});
+    }
+    RequestClose();
+}
+
+void TForm1::RetryMainFrameText()
+{
+    if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
+        Chromium1->RetrieveText(main->GetName());
+}
+
+bool TForm1::SendResultBlock(const QStringList& lines)
+{
+    if (IdTCPClient->SendResultBlock(lines))
+        return true;
+    ShowBox({QMessageBox::Critical, QStringLiteral("Error"),
+             QStringLiteral("Conexão perdida com o Norva TI. Tente novamente.")});
+    RequestClose();
+    return false;
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "hostlink/HostLink.h"
+#include "lookup/Extraction.h"
+#include "portals/URIEstado.h"
+#include "shell/Chromium.h"
+#include "shell/MessageBox.h"
+
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+class QLabel;
+class QTimer;
+class TCBNorva;
+
+// The program's one window: the portal list above the embedded browser. It creates the browser
+// when first shown, opens the host link once the browser exists, runs the lookup and closes only
+// after the browser is gone.
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // hostArguments: the program's arguments as the host gave them (the first is the port).
+    explicit TForm1(const QStringList& hostArguments, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    QWidget* AddressPnl = nullptr;
+    QLabel* Label1 = nullptr;
+    TCBNorva* cbUF = nullptr;
+    QWidget* CEFWindowParent1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    TChromium* Chromium1 = nullptr;
+    HostLink* IdTCPClient = nullptr;
+
+    // Every message box goes through here; tests replace it so that no box blocks them.
+    std::function<void(const MessageBoxSpec&)> ShowBox;
+
+    const TURIEstados& URIEstados() const { return FURIEstados; }
+    bool CanClose() const { return FCanClose; }
+    bool Closing() const { return FClosing; }
+    QString CurrentSearch() const { return FCurrentSearch; }
+
+    // The portal table.
+    void RegisterURIEstado(TURIEstado uriEstado);
+    int GetIndex(const QString& _uf) const;
+
+Q_SIGNALS:
+    // The window has closed for good: the browser is gone and the close was allowed.
+    void Closed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery(QCloseEvent* event);
+    void Timer1Timer();
+    void Chromium1AfterCreated();
+    void BrowserCreatedMsg();
+    void OpenHostLink();
+    void Chromium1Close(TCefCloseBrowserAction& aAction);
+    void BrowserDestroyMsg();
+    void Chromium1BeforeClose();
+    void Chromium1BeforePopup(int targetDisposition, bool& result);
+    void Chromium1OpenUrlFromTab(int targetDisposition, bool& result);
+    void cbUFClick(int index);
+    void Chromium1LoadEnd(const TCefFrame& frame, int httpStatusCode);
+    void Chromium1TextResultAvailable(const QString& aText);
+    void RetryMainFrameText();
+    bool SendResultBlock(const QStringList& lines);
+    // A close request: carried out on the window thread, in the order requested.
+    void RequestClose();
+
+    QStringList m_hostArguments;
+    bool FCanClose = false;
+    bool FClosing = false;
+    bool m_shown = false;
+    // Once the result block has gone out, the lookup is over: later texts are ignored.
+    bool m_lookupFinished = false;
+    TURIEstados FURIEstados;
+    // FURIEstados with their expressions compiled once, at the same indexes.
+    std::vector<CompiledPortal> m_compiledPortals;
+    QString FCurrentSearch;
+};

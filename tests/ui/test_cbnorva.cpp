@@ -215,6 +215,18 @@ TEST(CBNorva, ClearEmptiesListsTextAndSelection)
     EXPECT_EQ(Snapshot(c), (Lists{L({"SP"}), L({"s"}), L({""})}));
 }
 
+TEST(CBNorva, AddingAndInsertingSelectNothingAndKeepTheSelection)
+{
+    TCBNorva c;
+    AddThree(c);
+    EXPECT_EQ(c.currentIndex(), -1);
+    EXPECT_EQ(c.currentText(), QString());
+
+    c.setCurrentIndex(1);
+    ASSERT_TRUE(c.Insert(0, S("SP"), S("s")));
+    EXPECT_EQ(c.currentText(), S("BA")) << "the selected entry stays selected";
+}
+
 TEST(CBNorva, IsPickOnly)
 {
     TCBNorva c;

@@ -1,0 +1,309 @@
+// Program entry and start-up: process roles, the engine's folders beside the executable, the
+// start-up checks, and the real executable started the way the engine and the host start it.
+#include "TestUtil.h"
+#include "shell/CefApplication.h"
+#include "shell/ProcessType.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// --- Process type ---
+
+struct RoleCase
+{
+    std::vector<std::string> arguments;
+    TCefProcessType expected;
+};
+
+class ProcessTypeTest : public testing::TestWithParam<RoleCase>
+{};
+
+TEST_P(ProcessTypeTest, LastTypeSwitchDecidesIgnoringCase)
+{
+    std::vector<const char*> argv{"quarvel"};
+    for (const std::string& argument : GetParam().arguments)
+        argv.push_back(argument.c_str());
+    EXPECT_EQ(ProcessTypeFromArguments(int(argv.size()), argv.data()), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ProcessTypeTest,
+    testing::Values(
+        RoleCase{{}, ptBrowser}, RoleCase{{"8080"}, ptBrowser},
+        RoleCase{{"--TYPE=Renderer"}, ptRenderer}, RoleCase{{"8080", "--type=zygote"}, ptZygote},
+        RoleCase{{"--type=GPU-PROCESS"}, ptGPU}, RoleCase{{"--type=utility"}, ptUtility},
+        RoleCase{{"--type=broker"}, ptBroker}, RoleCase{{"--type=render"}, ptOther},
+        RoleCase{{"--type="}, ptOther}, RoleCase{{"--type=renderer", "--type=utility"}, ptUtility},
+        RoleCase{{"--type=utility", "x", "--Type=renderer"}, ptRenderer},
+        RoleCase{{"--type", "renderer"}, ptBrowser}, RoleCase{{"-type=renderer"}, ptBrowser},
+        RoleCase{{"--types=renderer"}, ptBrowser}, RoleCase{{"x--type=renderer"}, ptBrowser}));
+
+// --- Folders and checks ---
+
+QString writeFile(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(path);
+    file.write("x");
+    return path;
+}
+
+TEST(RuntimeFolders, ResolvedAgainstTheExecutableFolderAndEmptyWhenMissing)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString exeDir = dir.path() + QStringLiteral("/app/");
+    QDir().mkpath(exeDir + QStringLiteral("chromium/locales"));
+
+    EXPECT_EQ(ResolveRuntimeFolder(exeDir, QStringLiteral("./chromium/")),
+              dir.path() + QStringLiteral("/app/chromium"));
+    EXPECT_EQ(ResolveRuntimeFolder(exeDir, QStringLiteral("./chromium/locales")),
+              dir.path() + QStringLiteral("/app/chromium/locales"));
+    EXPECT_EQ(ResolveRuntimeFolder(exeDir, QStringLiteral("./missing/")), QString());
+    EXPECT_EQ(ResolveRuntimeFolder(exeDir, QString()), QString());
+    // A file is not a folder.
+    writeFile(exeDir + QStringLiteral("plain"));
+    EXPECT_EQ(ResolveRuntimeFolder(exeDir, QStringLiteral("./plain")), QString());
+}
+
+TEST(RuntimeFolders, ListsEveryMissingPackWithItsFullPath)
+{
+    QTemporaryDir dir;
+    const QString resources = dir.path() + QStringLiteral("/chromium");
+    const QString locales = resources + QStringLiteral("/locales");
+    writeFile(resources + QStringLiteral("/qtwebengine_resources.pak"));
+    writeFile(resources + QStringLiteral("/qtwebengine_devtools_resources.pak"));
+    QDir().mkpath(locales);
+
+    EXPECT_EQ(MissingRuntimeFiles(resources, locales),
+              (QStringList{resources + QStringLiteral("/qtwebengine_resources_100p.pak"),
+                           resources + QStringLiteral("/qtwebengine_resources_200p.pak"),
+                           locales + QStringLiteral("/en-US.pak")}));
+
+    writeFile(resources + QStringLiteral("/qtwebengine_resources_100p.pak"));
+    writeFile(resources + QStringLiteral("/qtwebengine_resources_200p.pak"));
+    writeFile(locales + QStringLiteral("/en-US.pak"));
+    EXPECT_TRUE(MissingRuntimeFiles(resources, locales).isEmpty());
+    // Empty settings stand for the engine's installed folders, which this machine has.
+    EXPECT_TRUE(MissingRuntimeFiles(QString(), QString()).isEmpty());
+}
+
+TEST(StartupMessages, MissingFilesAndVersionTexts)
+{
+    EXPECT_EQ(MissingFilesMessage({QStringLiteral(" /a/x.pak "), QStringLiteral("/a/y.pak")}),
+              QStringLiteral("Qt WebEngine binaries missing !\r\n\r\nThe missing files are :\r\n"
+                             "/a/x.pak\r\n/a/y.pak"));
+    EXPECT_EQ(MissingFilesMessage({}), QStringLiteral("Qt WebEngine binaries missing !"));
+
+    EXPECT_EQ(EngineVersionMessage(QStringLiteral("6.4.2"), QStringLiteral("6.4.2")), QString());
+    const QString other = EngineVersionMessage(QStringLiteral("6.4.2"), QStringLiteral("6.5.0"));
+    EXPECT_TRUE(other.startsWith(QStringLiteral("Unsupported Qt WebEngine version !\r\n")));
+    EXPECT_TRUE(other.endsWith(
+        QStringLiteral("\r\n\r\nExpected libQt6WebEngineCore.so.6 version : 6.4.2\r\n"
+                       "Found libQt6WebEngineCore.so.6 version : 6.5.0")))
+        << qPrintable(other);
+    const QString unreadable = EngineVersionMessage(QStringLiteral("6.4.2"), QString());
+    EXPECT_FALSE(unreadable.contains(QStringLiteral("Expected")));
+    EXPECT_EQ(unreadable.count(QStringLiteral("\r\n")), 1);
+}
+
+// --- The real executable ---
+
+// A copy of the program in a folder of its own, with a chromium folder beside it holding the
+// engine's packs (all of them, or all but one).
+class Bundle
+{
+public:
+    explicit Bundle(const QString& omit = QString())
+    {
+        const QString app = m_dir.path() + QStringLiteral("/app");
+        QDir().mkpath(app + QStringLiteral("/chromium/locales"));
+        m_exe = app + QStringLiteral("/quarvel");
+        EXPECT_TRUE(QFile::copy(QStringLiteral(QUARVEL_EXE), m_exe));
+        const QString resources =
+            QLibraryInfo::path(QLibraryInfo::DataPath) + QStringLiteral("/resources");
+        for (const QString& pack : QDir(resources).entryList({QStringLiteral("*.pak")})) {
+            if (pack != omit)
+                QFile::copy(resources + QLatin1Char('/') + pack,
+                            app + QStringLiteral("/chromium/") + pack);
+        }
+        QFile::copy(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                        QStringLiteral("/qtwebengine_locales/en-US.pak"),
+                    app + QStringLiteral("/chromium/locales/en-US.pak"));
+        m_cwd = m_dir.path() + QStringLiteral("/elsewhere");
+        QDir().mkpath(m_cwd);
+    }
+
+    QString exe() const { return m_exe; }
+    QString chromium() const
+    {
+        return QFileInfo(m_exe).absolutePath() + QStringLiteral("/chromium");
+    }
+    // A current directory that is neither the executable's nor the test's.
+    QString cwd() const { return m_cwd; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_exe;
+    QString m_cwd;
+};
+
+TEST(ProgramStartup, MissingPackGivesTheMissingFilesBoxAndNoWindow)
+{
+    Bundle bundle(QStringLiteral("qtwebengine_resources_200p.pak"));
+    QTcpServer host;
+    ASSERT_TRUE(host.listen(QHostAddress::LocalHost));
+
+    const ProgramRun run =
+        RunProgram(bundle.exe(), {QString::number(host.serverPort())}, bundle.cwd(), 60000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+    EXPECT_NE(run.exitCode, 0);
+    const QString err = QString::fromUtf8(run.standardError);
+    const QString expected = QStringLiteral("Qt WebEngine binaries missing !\r\n\r\n"
+                                            "The missing files are :\r\n") +
+                             bundle.chromium() + QStringLiteral("/qtwebengine_resources_200p.pak");
+    EXPECT_TRUE(err.contains(expected)) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QStringLiteral("message-box: Error: Qt WebEngine binaries missing !")))
+        << qPrintable(err);
+    // No main window: the host link, opened once the window's browser exists, never came.
+    EXPECT_FALSE(host.waitForNewConnection(200));
+}
+
+// Starts the program, answers its connection with "close" and waits for it to end.
+ProgramRun runUntilHostCloses(const QString& exe, const QString& cwd, bool& connected)
+{
+    QTcpServer host;
+    EXPECT_TRUE(host.listen(QHostAddress::LocalHost));
+    QProcess process;
+    process.setProgram(exe);
+    process.setArguments({QString::number(host.serverPort())});
+    process.setWorkingDirectory(cwd);
+    process.setProcessEnvironment(ProgramTestEnvironment());
+    process.start();
+    connected = host.waitForNewConnection(60000);
+    if (connected) {
+        QTcpSocket* link = host.nextPendingConnection();
+        link->write("close");
+        link->waitForBytesWritten(5000);
+        link->disconnectFromHost();
+    }
+    ProgramRun run;
+    run.finished = process.waitForFinished(60000);
+    if (!run.finished)
+        process.kill();
+    process.waitForFinished(5000);
+    run.exitStatus = process.exitStatus();
+    run.exitCode = process.exitCode();
+    run.standardError = process.readAllStandardError();
+    return run;
+}
+
+TEST(ProgramStartup, CompleteBundleStartsFromAnotherDirectory)
+{
+    Bundle bundle;
+    bool connected = false;
+    const ProgramRun run = runUntilHostCloses(bundle.exe(), bundle.cwd(), connected);
+    EXPECT_TRUE(connected);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode, 0) << run.standardError.constData();
+    EXPECT_FALSE(run.standardError.contains("Release of profile requested"))
+        << run.standardError.constData();
+}
+
+struct SpawnedRole
+{
+    const char* name;
+    QStringList arguments;
+    enum Expect
+    {
+        MainRole,
+        Helper,
+        RefusedAtOnce
+    } expect;
+};
+
+class ProgramRoleTest : public testing::TestWithParam<SpawnedRole>
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        bundle = std::make_unique<Bundle>(QStringLiteral("qtwebengine_resources_100p.pak"));
+    }
+    static void TearDownTestSuite() { bundle.reset(); }
+
+    static std::unique_ptr<Bundle> bundle;
+};
+
+std::unique_ptr<Bundle> ProgramRoleTest::bundle;
+
+// A bundle with a missing pack shows the role: only the main process checks the packs, and only
+// the main process connects to the host.
+TEST_P(ProgramRoleTest, TakesTheRoleItsArgumentsGive)
+{
+    QTcpServer host;
+    ASSERT_TRUE(host.listen(QHostAddress::LocalHost));
+    QStringList arguments = GetParam().arguments;
+    arguments.replaceInStrings(QStringLiteral("PORT"), QString::number(host.serverPort()));
+
+    const ProgramRun run = RunProgram(bundle->exe(), arguments, bundle->cwd(), 60000);
+    ASSERT_TRUE(run.finished) << "still running";
+    const bool checkedPacks = run.standardError.contains("Qt WebEngine binaries missing !");
+    switch (GetParam().expect) {
+    case SpawnedRole::MainRole:
+        EXPECT_TRUE(checkedPacks);
+        EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode, 1);
+        break;
+    case SpawnedRole::Helper:
+        EXPECT_FALSE(checkedPacks);
+        break;
+    case SpawnedRole::RefusedAtOnce:
+        EXPECT_FALSE(checkedPacks);
+        EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+        EXPECT_NE(run.exitCode, 0);
+        EXPECT_TRUE(run.standardError.isEmpty()) << run.standardError.constData();
+        break;
+    }
+    EXPECT_FALSE(host.waitForNewConnection(100));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ProgramRoleTest,
+    testing::Values(
+        SpawnedRole{"NoArgument", {}, SpawnedRole::MainRole},
+        SpawnedRole{"Port", {QStringLiteral("PORT")}, SpawnedRole::MainRole},
+        SpawnedRole{"RendererAnyCase",
+                    {QStringLiteral("PORT"), QStringLiteral("--TYPE=Renderer")},
+                    SpawnedRole::Helper},
+        SpawnedRole{"Unrecognised", {QStringLiteral("--type=something")}, SpawnedRole::Helper},
+        SpawnedRole{"EmptyType",
+                    {QStringLiteral("PORT"), QStringLiteral("--type=")},
+                    SpawnedRole::RefusedAtOnce},
+        SpawnedRole{"LastSwitchHelper",
+                    {QStringLiteral("--type="), QStringLiteral("--type=utility")},
+                    SpawnedRole::Helper},
+        SpawnedRole{"LastSwitchEmpty",
+                    {QStringLiteral("--type=utility"), QStringLiteral("--type=")},
+                    SpawnedRole::RefusedAtOnce},
+        SpawnedRole{"LongArgument", {QString(100000, QLatin1Char('9'))}, SpawnedRole::MainRole},
+        SpawnedRole{"OddBytes",
+                    {QString::fromLatin1("\xff\xfe%s%n\x01"), QStringLiteral("-platform"),
+                     QStringLiteral("nonexistent"), QStringLiteral("--webEngineArgs")},
+                    SpawnedRole::MainRole}),
+    [](const testing::TestParamInfo<SpawnedRole>& info) { return std::string(info.param.name); });
+
+} // namespace
