@@ -11,6 +11,7 @@
 #include <QWebEngineView>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/socket.h>
 
 namespace {
 
@@ -171,6 +172,26 @@ TEST_F(WindowTest, HostClosedFirstThenUserCloseSendsNothing)
     window->close();
     ASSERT_TRUE(closed->wait(15000));
     EXPECT_TRUE(host.received().isEmpty());
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(WindowTest, HostResetGoesDownSilentlyAndTheWindowStillCloses)
+{
+    TestHost host;
+    auto window = makeWindow({host.port()});
+    window->show();
+    ASSERT_TRUE(host.waitForConnection(20000));
+    // Closing with lingering off sends a reset instead of an orderly end of stream.
+    const linger off{1, 0};
+    ASSERT_EQ(
+        ::setsockopt(int(host.link->socketDescriptor()), SOL_SOCKET, SO_LINGER, &off, sizeof off),
+        0);
+    host.link->abort();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->IdTCPClient->Connected(); }, 5000));
+    EXPECT_EQ(closed->count(), 0);
+
+    window->close();
+    ASSERT_TRUE(closed->wait(15000));
     EXPECT_TRUE(boxes.isEmpty());
 }
 
