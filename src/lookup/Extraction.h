@@ -1,40 +1,52 @@
 #pragma once
 
+#include "lookup/CompiledExpression.h"
 #include "portals/URIEstado.h"
 
+#include <QList>
 #include <QStringList>
 #include <QStringView>
-
 #include <memory>
 #include <vector>
-
-class CompiledExpression;
 
 // The outcome of extracting a portal's fields from a page text.
 struct ExtractionResult
 {
-    QStringList lines; // one "fieldName=value" per field definition, in table order
-    bool success = false; // at least one field expression matched
+    QStringList lines;           // one "fieldName=value" per field definition, in table order
+    bool success = false;        // at least one field expression matched
+    QList<MatchStatus> statuses; // how each field's evaluation ended, parallel to lines
 };
 
-// A portal with its detection and field expressions compiled once.
+// A field's value as sent: every U+00A0 removed, then U+0000..U+0020 trimmed at both ends.
+QString CleanFieldValue(QStringView captured);
+
+// A portal with its detection and field expressions compiled once. Its evaluations reuse one
+// set of match buffers; calls from several threads are safe but take turns.
 class CompiledPortal
 {
 public:
-    explicit CompiledPortal(const TURIEstado& portal);
+    explicit CompiledPortal(const TURIEstado& portal, CompileOptions options = CompileOptions());
     ~CompiledPortal();
     CompiledPortal(CompiledPortal&&) noexcept;
     CompiledPortal& operator=(CompiledPortal&&) noexcept;
 
     const TURIEstado& portal() const { return m_portal; }
 
-    // Does responseStringDetection match the text?
+    // Does responseStringDetection match the text? Never, when it is empty or does not compile.
     bool DetectResultPage(QStringView text) const;
-    // Evaluates every field expression against the whole text.
-    ExtractionResult ExtractFields(QStringView text) const;
+    // Evaluates every field expression against the whole text. A field whose expression does
+    // not compile or has no capturing group counts as not matched.
+    ExtractionResult ExtractFields(QStringView text,
+                                   const MatchLimits& limits = MatchLimits()) const;
+
+    // One line per expression that cannot work (compile error, no capturing group).
+    QStringList Problems() const;
 
 private:
+    struct Scratch;
+
     TURIEstado m_portal;
+    std::unique_ptr<Scratch> m_scratch;
     std::unique_ptr<CompiledExpression> m_detection;
     std::vector<CompiledExpression> m_fields;
 };

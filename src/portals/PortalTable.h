@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 
 // Scheme and host of each built-in portal, as the browser reports them in a URL.
@@ -18,7 +17,11 @@ struct PortalHosts
 };
 
 // Applies an override of the form "am=http://127.0.0.2:8081,sp=http://127.0.0.5:8085" to
-// hosts. Returns one message per malformed element (those elements are ignored).
+// hosts. Keys: ccc, am, es, ba, sp. Each value must be an http or https URL with a host and no
+// path, query, fragment or user info; a single trailing "/" is dropped, and the origin is
+// written as the browser reports it (lower-case scheme and host, no default port). Blanks
+// around elements and empty elements are ignored; a later element for the same key wins.
+// Returns one message per malformed element (those elements are ignored, the rest applied).
 QStringList ApplyPortalHostsOverride(const QString& value, PortalHosts& hosts);
 
 // The hosts in force: the built-in ones, with QUARVEL_PORTAL_HOSTS applied when set (its

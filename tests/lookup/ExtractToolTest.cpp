@@ -1,0 +1,243 @@
+// The quarvel-extract tool, run as a program on the realistic page texts.
+
+#include "QuarvelVersion.h"
+#include "TestData.h"
+#include "Utf8Validation.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <string_view>
+
+using namespace std::literals;
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ToolRun RunTool(const QStringList& arguments, const QByteArray& input = QByteArray(),
+                const QString& hosts = QString())
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QUARVEL_PORTAL_HOSTS"));
+    if (!hosts.isEmpty())
+        environment.insert(QStringLiteral("QUARVEL_PORTAL_HOSTS"), hosts);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QUARVEL_EXTRACT_EXE), arguments);
+    ToolRun run;
+    if (!process.waitForStarted(10000))
+        return run;
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QString DataPath(const QString& name)
+{
+    return QStringLiteral(QUARVEL_TEST_DATA_DIR "/") + name;
+}
+
+QByteArray DataBytes(const QString& name)
+{
+    QFile file(DataPath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A file in a temporary folder holding bytes.
+class ToolTest : public testing::Test
+{
+protected:
+    QString Write(const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("page%1.txt").arg(++m_count));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+class ToolPageTest : public testing::TestWithParam<QString>
+{};
+
+TEST_P(ToolPageTest, PrintsTheExpectedBlockAndTheDetection)
+{
+    const QString key = GetParam();
+    const ToolRun run = RunTool({key, DataPath(key + QStringLiteral(".txt"))});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, DataBytes(key + QStringLiteral(".expected")));
+    const bool byContent = key == u"ccc" || key == u"sp";
+    EXPECT_EQ(run.err.contains("detection: matched"), byContent) << run.err.toStdString();
+    EXPECT_EQ(run.err.contains("recognised by its result URL"), !byContent)
+        << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("fields matched: ")) << run.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Portals, ToolPageTest, testing::ValuesIn(kPortalKeys),
+                         [](const testing::TestParamInfo<QString>& info) {
+                             return info.param.toStdString();
+                         });
+
+TEST_F(ToolTest, AcceptsDisplayNamesAndStandardInput)
+{
+    const ToolRun byName = RunTool({QStringLiteral("Cadastro Centralizado de Contribuinte"),
+                                    DataPath(QStringLiteral("ccc.txt"))});
+    EXPECT_EQ(byName.exitCode, 0);
+    EXPECT_EQ(byName.out, DataBytes(QStringLiteral("ccc.expected")));
+
+    const ToolRun fromStdin =
+        RunTool({QStringLiteral("SP"), QStringLiteral("-")}, DataBytes(QStringLiteral("sp.txt")));
+    EXPECT_EQ(fromStdin.exitCode, 0) << fromStdin.err.toStdString();
+    EXPECT_EQ(fromStdin.out, DataBytes(QStringLiteral("sp.expected")));
+}
+
+TEST_F(ToolTest, ExitsWithOneWhenNoFieldMatched)
+{
+    const ToolRun run = RunTool({QStringLiteral("am"), Write("Consulta sem resultado.\n")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, QByteArray("cnpj=\nnome=\nrazaosocial=\ninscricaoestadual=\ntelefone=\n"
+                                  "endereco=\nnumero=\ncomplemento=\nbairro=\ncidade=\nestado=\n"
+                                  "cep=\n"));
+    EXPECT_TRUE(run.err.contains("fields matched: 0 of 12")) << run.err.toStdString();
+}
+
+TEST_F(ToolTest, SaysWhenTheDetectionTextIsMissing)
+{
+    const ToolRun run = RunTool({QStringLiteral("ccc"), Write("CNPJ:\n04.312.419/0001-30\n")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.startsWith("cnpj=04.312.419/0001-30\ncpf=\n"));
+    EXPECT_TRUE(run.err.contains("detection: NOT matched")) << run.err.toStdString();
+}
+
+TEST_F(ToolTest, PrintsValuesWithTheirLineBreaksAsTheyWouldBeSent)
+{
+    const ToolRun run =
+        RunTool({QStringLiteral("ba"), Write("Logradouro:\tRUA A\nQUADRA 2\xC2\xA0\n")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains("\nendereco=RUA A\nQUADRA 2\nnumero=\n")) << run.out.toStdString();
+}
+
+TEST_F(ToolTest, IgnoresALeadingByteOrderMark)
+{
+    const ToolRun run = RunTool(
+        {QStringLiteral("ccc"), Write("\xEF\xBB\xBF" + DataBytes(QStringLiteral("ccc.txt")))});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, DataBytes(QStringLiteral("ccc.expected")));
+}
+
+TEST_F(ToolTest, ReportsInvalidUtf8WithItsByteOffset)
+{
+    const ToolRun fromFile = RunTool({QStringLiteral("sp"), Write("CNPJ:\t\xC3(1\n")});
+    EXPECT_EQ(fromFile.exitCode, 2);
+    EXPECT_TRUE(fromFile.out.isEmpty());
+    EXPECT_TRUE(fromFile.err.contains("not valid UTF-8")) << fromFile.err.toStdString();
+    EXPECT_TRUE(fromFile.err.contains("byte offset 6")) << fromFile.err.toStdString();
+
+    const ToolRun fromStdin =
+        RunTool({QStringLiteral("sp"), QStringLiteral("-")}, QByteArray("ok\xED\xA0\x80"));
+    EXPECT_EQ(fromStdin.exitCode, 2);
+    EXPECT_TRUE(fromStdin.err.contains("byte offset 2")) << fromStdin.err.toStdString();
+}
+
+TEST_F(ToolTest, BadArgumentsExitWithTwoAndTheUsage)
+{
+    const QString page = DataPath(QStringLiteral("sp.txt"));
+    const struct
+    {
+        QStringList arguments;
+        const char* message;
+    } cases[] = {
+        {{}, "expected a portal and a file"},
+        {{QStringLiteral("sp")}, "expected a portal and a file"},
+        {{QStringLiteral("sp"), page, page}, "expected a portal and a file"},
+        {{QStringLiteral("xx"), page}, "unknown portal \"xx\""},
+        {{QStringLiteral("Sp"), page}, "unknown portal \"Sp\""},
+        {{QStringLiteral("sp"), m_dir.filePath(QStringLiteral("missing.txt"))}, "cannot open"},
+        {{QStringLiteral("sp"), m_dir.path()}, "cannot"},
+        {{QStringLiteral("--bogus"), QStringLiteral("sp"), page}, "unknown option --bogus"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool(c.arguments);
+        const std::string what = c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(run.exitCode, 2) << what;
+        EXPECT_TRUE(run.err.contains(c.message)) << what << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("Usage: quarvel-extract PORTAL FILE")) << what;
+        EXPECT_TRUE(run.out.isEmpty()) << what;
+    }
+}
+
+TEST_F(ToolTest, HelpAndVersion)
+{
+    const ToolRun help = RunTool({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("Usage: quarvel-extract PORTAL FILE"));
+    EXPECT_TRUE(help.out.contains("Exit status"));
+
+    const ToolRun version = RunTool({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, QByteArray("quarvel-extract " QUARVEL_VERSION_STR "\n"));
+}
+
+TEST_F(ToolTest, UsesTheHostOverride)
+{
+    const ToolRun run = RunTool({QStringLiteral("am"), DataPath(QStringLiteral("am.txt"))},
+                                QByteArray(), QStringLiteral("am=http://127.0.0.2:8081,bogus"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("http://127.0.0.2:8081/sintegra/sintegra.asp?hash="))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("QUARVEL_PORTAL_HOSTS: element \"bogus\" ignored"))
+        << run.err.toStdString();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Utf8ValidationTest, FindsTheFirstInvalidSequence)
+{
+    const std::pair<std::string_view, qsizetype> cases[] = {
+        {""sv, -1},
+        {"CNPJ:\t1"sv, -1},
+        {"a\xC3\xA7\xC3\xA3o"sv, -1},           // ação
+        {"\xF0\x9F\x98\x80"sv, -1},             // U+1F600
+        {"\xEF\xBF\xBF\xF4\x8F\xBF\xBF"sv, -1}, // U+FFFF, U+10FFFF
+        {"a\0b"sv, -1},
+        {"a\x80"sv, 1},            // continuation byte without a lead
+        {"\xC0\xAF"sv, 0},         // overlong
+        {"\xC1\xBF"sv, 0},         // overlong
+        {"\xE0\x80\xAF"sv, 0},     // overlong
+        {"\xF0\x80\x80\x80"sv, 0}, // overlong
+        {"x\xED\xA0\x80"sv, 1},    // surrogate
+        {"\xF4\x90\x80\x80"sv, 0}, // above U+10FFFF
+        {"\xF5\x80\x80\x80"sv, 0},
+        {"ok\xFF"sv, 2},
+        {"ab\xC3"sv, 2}, // cut off at the end
+        {"ab\xE2\x82"sv, 2},
+        {"\xC3\x28"sv, 0}, // bad continuation
+        {"\xC3\xA7\xE2\x82\xAC\xC3"sv, 5},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        EXPECT_EQ(FirstInvalidUtf8Offset(QByteArrayView(bytes.data(), qsizetype(bytes.size()))),
+                  expected)
+            << QByteArray(bytes.data(), qsizetype(bytes.size())).toHex().toStdString();
+    }
+}
+
+} // namespace
