@@ -1,0 +1,714 @@
+// End-to-end lookups: the real window over the real engine in the test process, the sample
+// portals served from loopback, and a host written in the test. The portal list is driven with
+// key presses, the query form is submitted by a script standing in for the user.
+#include "HttpFixtureServer.h"
+#include "shell/MessageBox.h"
+#include "ui/CBNorva.h"
+#include "ui/frmQuarvel.h"
+
+#include <QAbstractItemView>
+#include <QDeadlineTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+
+// Readable texts in failure messages.
+static void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+// The sample portals, in the order of the portal list: folder under samples/portals and the
+// path of the query page.
+struct SamplePortal
+{
+    const char* key;
+    const char* queryPath;
+};
+
+constexpr std::array<SamplePortal, 5> kSamplePortals = {{
+    {"ccc", "/NFE/CCC"},
+    {"am", "/sintegra/index.asp"},
+    {"es", "/"},
+    {"ba", "/Sintegra/sintegra.asp?estado=BA"},
+    {"sp", "/Pages/Cadastro/Consultas/ConsultaPublica/ConsultaPublica.aspx"},
+}};
+
+enum PortalIndex
+{
+    kCcc = 0,
+    kAm = 1,
+    kEs = 2,
+    kBa = 3,
+    kSp = 4
+};
+
+const QString kSpDetection = QStringLiteral("Código de controle da consulta: ");
+
+// The bytes the host must receive for these lines, built here on their own: each line's UTF-16
+// code units low byte first, CR LF after each, then "." CR LF.
+QByteArray ResultBlock(const QStringList& lines)
+{
+    QByteArray bytes;
+    const auto put = [&bytes](char16_t unit) {
+        bytes.append(char(unit & 0xFF));
+        bytes.append(char(unit >> 8));
+    };
+    for (const QString& line : lines) {
+        for (const QChar c : line)
+            put(c.unicode());
+        put(u'\r');
+        put(u'\n');
+    }
+    put(u'.');
+    put(u'\r');
+    put(u'\n');
+    return bytes;
+}
+
+// For failure messages: the bytes read as UTF-16LE, line ends shown.
+std::string Readable(const QByteArray& bytes)
+{
+    QString text;
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
+        text.append(QChar(char16_t(quint8(bytes[i]) | quint8(bytes[i + 1]) << 8)));
+    if (bytes.size() % 2 != 0)
+        text.append(QStringLiteral("<odd byte>"));
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("<CRLF>\n")).toStdString();
+}
+
+// One HTTP server per portal, each on a loopback address of its own, serving its sample folder.
+class SamplePortals
+{
+public:
+    bool start()
+    {
+        QStringList hosts;
+        for (std::size_t i = 0; i < kSamplePortals.size(); ++i) {
+            auto& server = servers[i];
+            server = std::make_unique<HttpFixtureServer>();
+            server->setRoot(QStringLiteral(QUARVEL_SAMPLES_DIR "/") +
+                            QLatin1String(kSamplePortals[i].key));
+            if (!server->listen(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i))))
+                return false;
+            hosts.append(QLatin1String(kSamplePortals[i].key) + QLatin1Char('=') +
+                         server->origin());
+        }
+        hostsValue = hosts.join(QLatin1Char(','));
+        return true;
+    }
+
+    HttpFixtureServer& server(int index) { return *servers.at(index); }
+    QString queryUrl(int index) const
+    {
+        return servers.at(index)->url(QLatin1String(kSamplePortals.at(index).queryPath));
+    }
+
+    std::array<std::unique_ptr<HttpFixtureServer>, 5> servers;
+    QString hostsValue;
+};
+
+// The host: listens on 127.0.0.1 and keeps what the program sends. Qt closes this side as soon as
+// the program ends its stream, which lets the program's orderly close finish at once.
+class TestHost
+{
+public:
+    TestHost() { EXPECT_TRUE(server.listen(QHostAddress::LocalHost)); }
+    ~TestHost()
+    {
+        if (link != nullptr)
+            QObject::disconnect(link.get(), nullptr, nullptr, nullptr);
+    }
+
+    QString port() const { return QString::number(server.serverPort()); }
+
+    bool waitForConnection(int ms = 30000)
+    {
+        if (link == nullptr &&
+            QTest::qWaitFor([&] { return server.hasPendingConnections(); }, ms)) {
+            link.reset(server.nextPendingConnection());
+            QTcpSocket* socket = link.get();
+            QObject::connect(socket, &QTcpSocket::readyRead,
+                             [this, socket] { data += socket->readAll(); });
+            QObject::connect(socket, &QTcpSocket::readChannelFinished,
+                             [this, socket] { data += socket->readAll(); });
+            QObject::connect(socket, &QTcpSocket::disconnected, [this] { ended = true; });
+        }
+        return link != nullptr;
+    }
+
+    bool waitForEnd(int ms = 30000)
+    {
+        return QTest::qWaitFor([&] { return ended; }, ms);
+    }
+
+    // Reads without the event loop (from inside a message box) until size bytes are in or the
+    // stream has ended.
+    void pull(qsizetype size, int ms = 5000)
+    {
+        const QDeadlineTimer deadline(ms);
+        while (link != nullptr && !ended && data.size() < size && !deadline.hasExpired())
+            link->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+
+    QTcpServer server;
+    std::unique_ptr<QTcpSocket> link;
+    QByteArray data;
+    bool ended = false;
+};
+
+struct LoadEnd
+{
+    QString url;
+    QString name;
+    bool main = false;
+};
+
+struct Box
+{
+    QMessageBox::Icon icon;
+    QString caption;
+    QString text;
+};
+
+class LookupTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(portals.start());
+        // Read by the window when it builds its portal table.
+        qputenv("QUARVEL_PORTAL_HOSTS", portals.hostsValue.toUtf8());
+
+        window = std::make_unique<TForm1>(QStringList{host.port()});
+        window->ShowBox = [this](const MessageBoxSpec& box) {
+            boxes.append(Box{box.icon, box.caption, box.text});
+            if (onBox)
+                onBox();
+        };
+        closed = std::make_unique<QSignalSpy>(window.get(), &TForm1::Closed);
+        // Connected after the window's own handlers, so these run after them.
+        QObject::connect(window->Chromium1, &TChromium::OnLoadEnd,
+                         [this](const TCefFrame& frame, int) {
+                             loads.append({frame.GetUrl(), frame.GetName(), frame.IsMain()});
+                             if (onLoadEnd)
+                                 onLoadEnd(frame);
+                         });
+        QObject::connect(window->Chromium1, &TChromium::OnTextResultAvailable,
+                         [this](const QString& text) { texts.append(text); });
+
+        window->show();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] { return window->windowTitle() == QStringLiteral("Quarvel"); }, 30000));
+        ASSERT_TRUE(host.waitForConnection());
+        ASSERT_TRUE(window->cbUF->isEnabled());
+        for (int i = 0; i < 5; ++i)
+            ASSERT_EQ(window->URIEstados().at(i).URLconsulta, portals.queryUrl(i))
+                << "QUARVEL_PORTAL_HOSTS was not applied";
+    }
+
+    void TearDown() override
+    {
+        onLoadEnd = nullptr;
+        onBox = nullptr;
+        window.reset();
+        qunsetenv("QUARVEL_PORTAL_HOSTS");
+    }
+
+    // Chooses entry index the way a user does with the keyboard: open the list, go to the top,
+    // step down, confirm.
+    void pick(int index)
+    {
+        TCBNorva* combo = window->cbUF;
+        QTest::keyClick(combo, Qt::Key_F4);
+        QAbstractItemView* view = combo->view();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 5000));
+        QTest::keyClick(view, Qt::Key_Home);
+        for (int i = 0; i < index; ++i)
+            QTest::keyClick(view, Qt::Key_Down);
+        QTest::keyClick(view, Qt::Key_Return);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isVisible(); }, 5000));
+        ASSERT_EQ(combo->currentIndex(), index);
+    }
+
+    bool waitForMainLoad(const QString& url, int ms = 20000)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                for (const LoadEnd& load : std::as_const(loads)) {
+                    if (load.main && load.url == url)
+                        return true;
+                }
+                return false;
+            },
+            ms);
+    }
+
+    // Runs a script in the main frame's page and waits for its value.
+    QVariant evaluate(const QString& script)
+    {
+        auto result = std::make_shared<std::optional<QVariant>>();
+        window->Chromium1->GetBrowser()->page()->runJavaScript(
+            script, [result](const QVariant& value) { *result = value; });
+        if (!QTest::qWaitFor([&] { return result->has_value(); }, 10000))
+            return QStringLiteral("<no answer>");
+        return **result;
+    }
+
+    // The hrefs of the page's links as written, one per line.
+    QStringList linkTargets()
+    {
+        return evaluate(QStringLiteral("Array.from(document.getElementsByTagName('a'),"
+                                       " a => a.getAttribute('href')).join('\\n')"))
+            .toString()
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // What the user does in the page: submit the query form.
+    void submitQuery()
+    {
+        const std::optional<TCefFrame> main = window->Chromium1->GetMainFrame();
+        ASSERT_TRUE(main.has_value());
+        main->ExecuteJavaScript(
+            QStringLiteral("document.getElementById('consulta').requestSubmit();"), main->GetUrl(),
+            0);
+    }
+
+    qsizetype textsContaining(const QString& needle) const
+    {
+        return std::count_if(texts.cbegin(), texts.cend(),
+                             [&](const QString& text) { return text.contains(needle); });
+    }
+
+    SamplePortals portals;
+    TestHost host;
+    std::unique_ptr<TForm1> window;
+    std::unique_ptr<QSignalSpy> closed;
+    QList<LoadEnd> loads;
+    QStringList texts;
+    QList<Box> boxes;
+    std::function<void()> onBox;
+    std::function<void(const TCefFrame&)> onLoadEnd;
+};
+
+// --- One lookup per portal, from the choice in the list to the window's close ---
+
+struct PortalCase
+{
+    const char* name;
+    int index;
+    // Recognised by a text in the page (watched every 500 ms) rather than by its URL.
+    bool byContent;
+    // The page that ends the lookup is a page load of its own (SP answers in the query page).
+    bool resultIsPageLoad;
+    // The readiness script runs in the query page, and in the result page when its URL begins
+    // with the query URL.
+    bool scriptOnQueryPage;
+    bool scriptOnResultPage;
+    QStringList expected;
+};
+
+void PrintTo(const PortalCase& param, std::ostream* os)
+{
+    *os << param.name;
+}
+
+class PortalLookupTest : public LookupTest, public testing::WithParamInterface<PortalCase>
+{};
+
+TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
+{
+    const PortalCase& param = GetParam();
+    const TURIEstado& portal = window->URIEstados().at(param.index);
+    const QString queryUrl = portals.queryUrl(param.index);
+
+    ASSERT_NO_FATAL_FAILURE(pick(param.index));
+    EXPECT_EQ(window->CurrentSearch(), portal.estado);
+    ASSERT_TRUE(waitForMainLoad(queryUrl));
+
+    const QStringList queryLinks = linkTargets();
+    ASSERT_FALSE(queryLinks.isEmpty());
+    for (const QString& target : queryLinks) {
+        if (param.scriptOnQueryPage)
+            EXPECT_EQ(target, QStringLiteral("#"));
+        else
+            EXPECT_NE(target, QStringLiteral("#"));
+    }
+
+    if (param.byContent) {
+        // The query page lacks the detection text: its text is asked for again and again.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() >= 3; }, 10000));
+        EXPECT_EQ(textsContaining(portal.responseStringDetection), 0);
+    } else {
+        EXPECT_TRUE(texts.isEmpty()) << "the query page is not a result page: no text asked for";
+        // A text of the query page arriving anyway is ignored and asks for nothing more.
+        window->Chromium1->RetrieveText();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() == 1; }, 10000));
+        QTest::qWait(1200);
+        EXPECT_EQ(texts.size(), 1) << "a text of the query page was asked for again";
+        EXPECT_TRUE(host.data.isEmpty());
+    }
+
+    // At the end of the page load that shows the result: is the result already there, and are
+    // the links as the readiness script leaves them? (Shared: the answer may come late.)
+    struct ResultPage
+    {
+        QString url;
+        std::optional<bool> hasDetection;
+        std::optional<QStringList> links;
+    };
+    auto resultPage = std::make_shared<ResultPage>();
+    const qsizetype loadsBeforeSubmit = loads.size();
+    onLoadEnd = [this, resultPage,
+                 detection = portal.responseStringDetection](const TCefFrame& frame) {
+        if (!frame.IsMain() || !resultPage->url.isEmpty())
+            return;
+        resultPage->url = frame.GetUrl();
+        window->Chromium1->GetBrowser()->page()->runJavaScript(
+            QStringLiteral("[document.body.innerText,"
+                           " Array.from(document.getElementsByTagName('a'),"
+                           " a => a.getAttribute('href')).join('\\n')]"),
+            [resultPage, detection](const QVariant& value) {
+                const QVariantList parts = value.toList();
+                if (parts.size() != 2)
+                    return;
+                if (!detection.isEmpty())
+                    resultPage->hasDetection = parts[0].toString().contains(detection);
+                resultPage->links =
+                    parts[1].toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            });
+    };
+    const qsizetype textsBeforeSubmit = texts.size();
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+
+    ASSERT_TRUE(host.waitForEnd()) << "received so far: " << Readable(host.data);
+    EXPECT_EQ(Readable(host.data), Readable(ResultBlock(param.expected)));
+    EXPECT_EQ(host.data, ResultBlock(param.expected));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    EXPECT_EQ(window->Chromium1->GetBrowser(), nullptr);
+    EXPECT_TRUE(boxes.isEmpty());
+
+    if (param.resultIsPageLoad) {
+        ASSERT_FALSE(resultPage->url.isEmpty());
+        if (!portal.URLresposta.isEmpty()) {
+            EXPECT_TRUE(resultPage->url.startsWith(portal.URLresposta))
+                << qPrintable(resultPage->url);
+        }
+        ASSERT_TRUE(resultPage->links.has_value()) << "the result page's links were not read";
+        ASSERT_FALSE(resultPage->links->isEmpty());
+        for (const QString& target : std::as_const(*resultPage->links)) {
+            if (param.scriptOnResultPage)
+                EXPECT_EQ(target, QStringLiteral("#"));
+            else
+                EXPECT_NE(target, QStringLiteral("#"));
+        }
+    } else {
+        EXPECT_EQ(loads.size(), loadsBeforeSubmit) << "the answer came without a page load";
+    }
+    if (param.byContent) {
+        // The result showed only after its page had loaded, and no load followed: the 500 ms
+        // watch found it.
+        if (param.resultIsPageLoad) {
+            ASSERT_TRUE(resultPage->hasDetection.has_value());
+            EXPECT_FALSE(*resultPage->hasDetection);
+        }
+        ASSERT_GT(texts.size(), textsBeforeSubmit);
+        EXPECT_TRUE(texts.last().contains(portal.responseStringDetection));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SamplePortals, PortalLookupTest,
+    testing::Values(
+        PortalCase{"CCC",
+                   kCcc,
+                   true,
+                   true,
+                   false,
+                   false,
+                   {u"cnpj=12.345.678/0001-95"_s, u"cpf="_s, u"nome=AURORA DISTRIBUIDORA"_s,
+                    u"razaosocial=COMERCIAL AURORA LTDA"_s, u"inscricaoestadual=041234567"_s,
+                    u"endereco=RUA DAS ACACIAS"_s, u"numero=120"_s, u"complemento=SALA 3"_s,
+                    u"bairro=CENTRO"_s, u"cidade=MANAUS"_s, u"estado=AM"_s, u"cep=69005010"_s}},
+        // The telephone's separator takes one character, so a number that starts with "(" gives
+        // an empty value.
+        PortalCase{"AM",
+                   kAm,
+                   false,
+                   true,
+                   true,
+                   false,
+                   {u"cnpj=23.456.789/0001-10"_s, u"nome=MADEIREIRA RIO NEGRO LTDA"_s,
+                    u"razaosocial=MADEIREIRA RIO NEGRO LTDA"_s, u"inscricaoestadual=04.234.567-8"_s,
+                    u"telefone="_s, u"endereco=AVENIDA EDUARDO RIBEIRO"_s, u"numero=520"_s,
+                    u"complemento=GALPAO 2"_s, u"bairro=CENTRO"_s, u"cidade=MANAUS"_s,
+                    u"estado=AM"_s, u"cep=69010-001"_s}},
+        PortalCase{"ES",
+                   kEs,
+                   false,
+                   true,
+                   true,
+                   true,
+                   {u"cnpj=45.678.901/0001-23"_s, u"cpf="_s, u"nome="_s,
+                    u"razaosocial=CAFE CAPIXABA COMERCIO LTDA"_s,
+                    u"inscricaoestadual=082.345.67-8"_s, u"telefone=2733221100"_s,
+                    u"endereco=AVENIDA JERÔNIMO MONTEIRO"_s, u"numero=240"_s,
+                    u"complemento=LOJA 1"_s, u"bairro=CENTRO"_s, u"cidade=VITÓRIA"_s,
+                    u"estado=ES"_s, u"cep=29010-002"_s}},
+        PortalCase{"BA",
+                   kBa,
+                   false,
+                   true,
+                   true,
+                   false,
+                   {u"cnpj=56.789.012/0001-34"_s, u"nome=DENDE DA BAHIA ALIMENTOS LTDA"_s,
+                    u"razaosocial=DENDE DA BAHIA ALIMENTOS LTDA"_s,
+                    u"inscricaoestadual=12.345.678"_s, u"telefone=(71) 33214455"_s,
+                    u"endereco=RUA DA GRECIA"_s, u"numero=120"_s, u"complemento=SALA 3"_s,
+                    u"bairro=COMERCIO"_s, u"cidade=SALVADOR"_s, u"estado=BA"_s, u"cep=40010010"_s}},
+        PortalCase{"SP",
+                   kSp,
+                   true,
+                   false,
+                   false,
+                   false,
+                   {u"cnpj=34.567.890/0001-12"_s, u"nome=PAULISTA PECAS"_s,
+                    u"razaosocial=PAULISTA PECAS E SERVICOS LTDA"_s,
+                    u"inscricaoestadual=123.456.789.110"_s, u"endereco=AVENIDA PAULISTA"_s,
+                    u"numero=1500"_s, u"complemento=CONJ 52"_s, u"bairro=BELA VISTA"_s,
+                    u"cidade=SÃO PAULO"_s, u"estado=SP"_s, u"cep=01310-100"_s}}),
+    [](const testing::TestParamInfo<PortalCase>& info) { return std::string(info.param.name); });
+
+// --- The watch, and texts that must change nothing ---
+
+TEST_F(LookupTest, ChoosingAnotherPortalStopsTheWatchOfTheFirst)
+{
+    // AM's query page is slow to come, so SP's page stays in the browser after AM is chosen.
+    HttpFixtureServer::Page slow =
+        portals.server(kAm).pageFromRoot(QLatin1String(kSamplePortals[kAm].queryPath));
+    ASSERT_EQ(slow.status, 200);
+    slow.delayMs = 2500;
+    portals.server(kAm).setPage(QLatin1String(kSamplePortals[kAm].queryPath), slow);
+
+    window->cbUF->setFocus();
+    QTest::keyClick(window->cbUF, Qt::Key_End); // the last entry: SP
+    ASSERT_EQ(window->CurrentSearch(), QStringLiteral("SP"));
+    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kSp)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() >= 2; }, 10000)) << "no watch";
+
+    ASSERT_NO_FATAL_FAILURE(pick(kAm));
+    ASSERT_EQ(window->CurrentSearch(), QStringLiteral("AM"));
+    // SP's answer shows in the page that is still SP's, and a text of it arrives.
+    ASSERT_TRUE(evaluate(QStringLiteral("document.getElementById('conteudo').replaceChildren("
+                                        "document.getElementById('dados').content.cloneNode(true));"
+                                        "document.body.innerText.includes('%1')")
+                             .arg(kSpDetection))
+                    .toBool());
+    window->Chromium1->RetrieveText();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return textsContaining(kSpDetection) > 0; }, 10000));
+
+    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kAm), 20000));
+    const qsizetype settled = texts.size();
+    QTest::qWait(1500);
+    EXPECT_EQ(texts.size(), settled) << "SP's page text is still being asked for";
+    EXPECT_TRUE(host.data.isEmpty()) << Readable(host.data);
+    EXPECT_EQ(closed->count(), 0);
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+// --- A result page that yields no field ---
+
+TEST_F(LookupTest, NoFieldFoundSendsEmptyLinesThenTellsTheUserThenCloses)
+{
+    portals.server(kBa).setPage(
+        QStringLiteral("/Sintegra/Result.asp"),
+        QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><h2>SINTEGRA - Bahia</h2>"
+                          "<p>Nenhum contribuinte encontrado para o documento informado.</p>"
+                          "<p><a href=\"/Sintegra/sintegra.asp?estado=BA\">Nova consulta</a></p>"));
+    const QByteArray expected =
+        ResultBlock({u"cnpj="_s, u"nome="_s, u"razaosocial="_s, u"inscricaoestadual="_s,
+                     u"telefone="_s, u"endereco="_s, u"numero="_s, u"complemento="_s, u"bairro="_s,
+                     u"cidade="_s, u"estado="_s, u"cep="_s});
+    std::optional<bool> blockBeforeBox;
+    std::optional<int> closesBeforeBox;
+    onBox = [&] {
+        host.pull(expected.size());
+        blockBeforeBox = host.data == expected;
+        closesBeforeBox = int(closed->count());
+    };
+
+    ASSERT_NO_FATAL_FAILURE(pick(kBa));
+    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kBa)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    ASSERT_TRUE(host.waitForEnd());
+    EXPECT_EQ(host.data, expected) << Readable(host.data);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Information);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Information"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cadastro não disponível na Sefaz da UF escolhida."));
+    EXPECT_EQ(blockBeforeBox, std::optional<bool>(true)) << "the block goes out before the box";
+    EXPECT_EQ(closesBeforeBox, std::optional<int>(0)) << "the window closes after the box";
+}
+
+// --- The host gone before the result ---
+
+TEST_F(LookupTest, HostGoneBeforeTheResultShowsTheLostConnectionBoxOnceThenCloses)
+{
+    host.link->disconnectFromHost();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->IdTCPClient->Connected(); }, 10000));
+
+    ASSERT_NO_FATAL_FAILURE(pick(kEs));
+    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kEs)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    QTest::qWait(300);
+    EXPECT_EQ(closed->count(), 1);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Conexão perdida com o Norva TI. Tente novamente."));
+    EXPECT_TRUE(host.data.isEmpty()) << Readable(host.data);
+}
+
+// --- Results in sub-frames ---
+
+// The national portal's answer, complete when the frame loads.
+const QByteArray kCccFramePage = QByteArrayLiteral(
+    "<!DOCTYPE html><meta charset=\"utf-8\"><h2>Identificação do Contribuinte</h2>"
+    "<div>CNPJ:</div><div>67.890.123/0001-45</div><div>CPF:</div>"
+    "<div>Inscrição Estadual (IE):</div><div>0987654321</div><div>Situação IE:</div>"
+    "<div>Habilitado</div><div>Nome da Empresa:</div><div>QUADRO COMERCIO LTDA</div>"
+    "<div>UF:</div><div>RS</div><div>Nome Fantasia:</div><div>Data Início Atividade:</div>"
+    "<div>02/02/2002</div><div>Município IBGE:</div><div>4314902 - PORTO ALEGRE</div>"
+    "<div>UF de Localização:</div><div>RS</div><div>Logradouro:</div><div>RUA DOS ANDRADAS</div>"
+    "<div>Nro:</div><div>77</div><div>Complemento:</div><div>Bairro:</div><div>CENTRO</div>"
+    "<div>CEP:</div><div>90020000</div>");
+
+const QStringList kCccFrameLines{u"cnpj=67.890.123/0001-45"_s,
+                                 u"cpf="_s,
+                                 u"nome="_s,
+                                 u"razaosocial=QUADRO COMERCIO LTDA"_s,
+                                 u"inscricaoestadual=0987654321"_s,
+                                 u"endereco=RUA DOS ANDRADAS"_s,
+                                 u"numero=77"_s,
+                                 u"complemento="_s,
+                                 u"bairro=CENTRO"_s,
+                                 u"cidade=PORTO ALEGRE"_s,
+                                 u"estado=RS"_s,
+                                 u"cep=90020000"_s};
+
+class SubFrameTest : public LookupTest
+{
+protected:
+    // The national portal's query page shows the answer in a frame named "resultado". Its own
+    // text comes first with other values: the main frame's text (which holds the frame's too)
+    // would give those.
+    void serveCccAnswerInAFrame()
+    {
+        HttpFixtureServer& ccc = portals.server(kCcc);
+        ccc.setPage(QStringLiteral("/NFE/CCC"),
+                    QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\">"
+                                      "<div>CNPJ:</div><div>11.111.111/0001-11</div>"
+                                      "<div>Nome da Empresa:</div><div>PAGINA PRINCIPAL</div>"
+                                      "<iframe name=\"resultado\" src=\"/NFE/CCC/quadro\""
+                                      " width=\"600\" height=\"400\"></iframe>"));
+        ccc.setPage(QStringLiteral("/NFE/CCC/quadro"), kCccFramePage);
+    }
+};
+
+TEST_F(SubFrameTest, ContentPortalExaminesTheFramesOwnText)
+{
+    serveCccAnswerInAFrame();
+    const qsizetype loadsBefore = loads.size();
+    ASSERT_NO_FATAL_FAILURE(pick(kCcc));
+
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(kCccFrameLines)) << Readable(host.data);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    EXPECT_TRUE(boxes.isEmpty());
+    // The frame's load came first, and its text was delivered as the frame's alone.
+    ASSERT_GT(loads.size(), loadsBefore);
+    EXPECT_EQ(loads.at(loadsBefore).name, QStringLiteral("resultado"));
+    EXPECT_FALSE(loads.at(loadsBefore).main);
+    ASSERT_FALSE(texts.isEmpty());
+    EXPECT_FALSE(texts.first().contains(QStringLiteral("PAGINA PRINCIPAL")));
+}
+
+TEST_F(SubFrameTest, TextArrivingAfterTheBlockIsIgnored)
+{
+    serveCccAnswerInAFrame();
+    // A second delivery of the frame's text right behind the first, as a second watch gives.
+    onLoadEnd = [this](const TCefFrame& frame) {
+        if (frame.GetName() == QStringLiteral("resultado"))
+            window->Chromium1->RetrieveText(frame.GetName());
+    };
+    ASSERT_NO_FATAL_FAILURE(pick(kCcc));
+
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    EXPECT_GE(textsContaining(QStringLiteral("QUADRO COMERCIO LTDA")), 2)
+        << "the second text never arrived";
+    EXPECT_EQ(host.data, ResultBlock(kCccFrameLines)) << Readable(host.data);
+    EXPECT_TRUE(boxes.isEmpty()) << qPrintable(boxes.value(0).text);
+    QTest::qWait(300);
+    EXPECT_EQ(closed->count(), 1);
+}
+
+TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
+{
+    // AM's query page with its result page in a frame: the frame's URL is a result URL, the main
+    // frame's is not.
+    HttpFixtureServer& am = portals.server(kAm);
+    QByteArray query = am.pageFromRoot(QStringLiteral("/sintegra/index.asp")).body;
+    ASSERT_TRUE(query.contains("</body>"));
+    query.replace("</body>", "<iframe name=\"previa\" src=\"/sintegra/sintegra.asp?hash=previa\""
+                             " width=\"600\" height=\"400\"></iframe></body>");
+    am.setPage(QStringLiteral("/sintegra/index.asp"), query);
+
+    ASSERT_NO_FATAL_FAILURE(pick(kAm));
+    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kAm)));
+    // The frame's text was asked for, by the frame's name, and has arrived...
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return textsContaining(QStringLiteral("MADEIREIRA RIO NEGRO LTDA")) > 0; }, 10000));
+    EXPECT_TRUE(std::any_of(loads.cbegin(), loads.cend(), [&](const LoadEnd& load) {
+        return load.name == QStringLiteral("previa") &&
+               load.url.startsWith(am.url(QStringLiteral("/sintegra/sintegra.asp?hash=")));
+    }));
+    EXPECT_FALSE(texts.first().contains(QStringLiteral("Consultar")))
+        << "the main frame's text was delivered instead of the frame's";
+    // ...and changed nothing, the main frame being the query page.
+    QTest::qWait(500);
+    EXPECT_TRUE(host.data.isEmpty()) << Readable(host.data);
+    EXPECT_EQ(closed->count(), 0);
+
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    EXPECT_EQ(host.data,
+              ResultBlock({u"cnpj=23.456.789/0001-10"_s, u"nome=MADEIREIRA RIO NEGRO LTDA"_s,
+                           u"razaosocial=MADEIREIRA RIO NEGRO LTDA"_s,
+                           u"inscricaoestadual=04.234.567-8"_s, u"telefone="_s,
+                           u"endereco=AVENIDA EDUARDO RIBEIRO"_s, u"numero=520"_s,
+                           u"complemento=GALPAO 2"_s, u"bairro=CENTRO"_s, u"cidade=MANAUS"_s,
+                           u"estado=AM"_s, u"cep=69010-001"_s}))
+        << Readable(host.data);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+} // namespace
