@@ -14,12 +14,11 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QEventLoop>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -51,8 +50,7 @@ QByteArray delayedDetection(const QByteArray& detection)
 // Runs the event loop until predicate holds or ms have passed. QTest::qWaitFor sleeps between
 // its turns, which delays the engine's own work by tens of milliseconds per step and would
 // measure the harness instead of the program.
-template <typename Predicate>
-bool spinUntil(Predicate predicate, int ms)
+template <typename Predicate> bool spinUntil(Predicate predicate, int ms)
 {
     QEventLoop loop;
     QTimer poll;
@@ -139,14 +137,24 @@ int runBenchmark(int runs)
     if (!server.listen(QHostAddress(QStringLiteral("127.0.0.1"))))
         return 1;
     const Portal portals[] = {
-        {"am", 1, QStringLiteral("/sintegra/sintegra.asp?hash=abc"),
-         QStringLiteral("/sintegra/index.asp"), {}},
+        {"am",
+         1,
+         QStringLiteral("/sintegra/sintegra.asp?hash=abc"),
+         QStringLiteral("/sintegra/index.asp"),
+         {}},
         {"es", 2, QStringLiteral("/resultado.php"), QStringLiteral("/"), {}},
-        {"ba", 3, QStringLiteral("/Sintegra/Result.asp"),
-         QStringLiteral("/Sintegra/sintegra.asp?estado=BA"), {}},
+        {"ba",
+         3,
+         QStringLiteral("/Sintegra/Result.asp"),
+         QStringLiteral("/Sintegra/sintegra.asp?estado=BA"),
+         {}},
         {"ccc", 0, {}, QStringLiteral("/NFE/CCC"), "Identifica\xc3\xa7\xc3\xa3o do Contribuinte"},
-        {"sp", 4, {}, QStringLiteral("/Pages/Cadastro/Consultas/ConsultaPublica/ConsultaPublica.aspx"),
-         "C\xc3\xb3" "digo de controle da consulta: "},
+        {"sp",
+         4,
+         {},
+         QStringLiteral("/Pages/Cadastro/Consultas/ConsultaPublica/ConsultaPublica.aspx"),
+         "C\xc3\xb3"
+         "digo de controle da consulta: "},
     };
     QStringList hosts;
     for (const Portal& portal : portals) {
@@ -193,7 +201,6 @@ int main(int argc, char** argv)
         else if (runs > 0)
             runs = std::max(1, atoi(argv[i]));
     }
-    return RunQuarvelProcess(argc, argv, [runs](QApplication&, const QStringList&) {
-        return runBenchmark(runs);
-    });
+    return RunQuarvelProcess(
+        argc, argv, [runs](QApplication&, const QStringList&) { return runBenchmark(runs); });
 }
