@@ -2,6 +2,7 @@
 // very large texts, and texts built to make the expressions backtrack hard. None may crash or
 // stall; a limit reached counts as "not matched" for that field only.
 
+#include "BuiltInTable.h"
 #include "QtPrinters.h"
 #include "TestData.h"
 #include "lookup/Extraction.h"
@@ -11,21 +12,6 @@
 #include <random>
 
 namespace {
-
-enum Portal
-{
-    kCcc,
-    kAm,
-    kEs,
-    kBa,
-    kSp
-};
-
-const TURIEstados& Table()
-{
-    static const TURIEstados table = BuiltInPortals();
-    return table;
-}
 
 QString Page(int portal)
 {

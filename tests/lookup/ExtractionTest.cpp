@@ -2,6 +2,7 @@
 
 #include "lookup/Extraction.h"
 
+#include "BuiltInTable.h"
 #include "QtPrinters.h"
 #include "TestData.h"
 #include "lookup/UrlPrefix.h"
@@ -15,21 +16,6 @@
 using namespace std::literals;
 
 namespace {
-
-enum Portal
-{
-    kCcc,
-    kAm,
-    kEs,
-    kBa,
-    kSp
-};
-
-const TURIEstados& Table()
-{
-    static const TURIEstados table = BuiltInPortals();
-    return table;
-}
 
 // Every line of the portal's block: the given values, every other field ending with '='.
 QStringList ExpectedLines(int portal,
