@@ -3,6 +3,7 @@
 #include "shell/MessageBox.h"
 
 #include <QApplication>
+#include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -71,6 +72,58 @@ QString ResolveRuntimeFolder(const QString& exeDir, const QString& value)
     return cleaned;
 }
 
+bool IsUsablePackFile(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    QDataStream in(&file);
+    in.setByteOrder(QDataStream::LittleEndian);
+    quint32 version = 0;
+    in >> version;
+    quint32 resources = 0;
+    quint32 aliases = 0;
+    qint64 headerSize = 0;
+    if (version == 4) {
+        quint8 encoding = 0;
+        in >> resources >> encoding;
+        headerSize = 9;
+    } else if (version == 5) {
+        quint32 encoding = 0;
+        quint16 resourceCount = 0;
+        quint16 aliasCount = 0;
+        in >> encoding >> resourceCount >> aliasCount;
+        resources = resourceCount;
+        aliases = aliasCount;
+        headerSize = 12;
+    } else {
+        return false;
+    }
+    // The index: an entry (id, offset) per resource and a closing one, then the aliases
+    // (id, entry index). Every offset lies within the file, in order, after the index.
+    const qint64 indexEnd = headerSize + (qint64(resources) + 1) * 6 + qint64(aliases) * 4;
+    if (in.status() != QDataStream::Ok || indexEnd > size)
+        return false;
+    qint64 previous = indexEnd;
+    for (quint32 i = 0; i <= resources; ++i) {
+        quint16 id = 0;
+        quint32 offset = 0;
+        in >> id >> offset;
+        if (offset < previous || offset > size)
+            return false;
+        previous = offset;
+    }
+    for (quint32 i = 0; i < aliases; ++i) {
+        quint16 id = 0;
+        quint16 entry = 0;
+        in >> id >> entry;
+        if (entry >= resources)
+            return false;
+    }
+    return in.status() == QDataStream::Ok;
+}
+
 QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir)
 {
     static const char* const resourceFiles[] = {
@@ -83,7 +136,8 @@ QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& loca
     const auto check = [&missing](const QString& folder, const auto& files) {
         for (const char* file : files) {
             const QString path = folder + QLatin1Char('/') + QLatin1String(file);
-            if (!QFileInfo(path).isFile())
+            // A pack cut short or unreadable would crash the engine instead of failing.
+            if (!IsUsablePackFile(path))
                 missing.append(path);
         }
     };

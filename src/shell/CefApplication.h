@@ -81,8 +81,11 @@ extern TCefApplication* GlobalCEFApp;
 QString ExecutableDir();
 // exeDir joined with a relative value, cleaned; empty when the folder does not exist.
 QString ResolveRuntimeFolder(const QString& exeDir, const QString& value);
-// The engine's files that must exist in the resources and locales folders (an empty folder
-// setting means the engine's installed default), as full paths of those missing.
+// Whether path is a resource pack the engine can load: a readable file whose header and index
+// are whole and point inside it.
+bool IsUsablePackFile(const QString& path);
+// The engine's packs that must exist in the resources and locales folders (an empty folder
+// setting means the engine's installed default), as full paths of those missing or unusable.
 QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir);
 // The box text for missing files.
 QString MissingFilesMessage(const QStringList& missing);

@@ -39,6 +39,9 @@ TChromium::TChromium(QObject* parent) : QObject(parent) {}
 
 TChromium::~TChromium()
 {
+    // The engine may run pending callbacks from inside the page's destructor: they must find
+    // the browser closing, not look at the half-destroyed view.
+    m_closing = true;
     // The page must be gone before its profile.
     delete m_view.data();
     delete m_page.data();
@@ -74,12 +77,10 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
 
     connect(m_page, &QuarvelPage::newWindowRequested, this, &TChromium::onNewWindowRequested);
     connect(m_page, &QuarvelPage::subFrameLoaded, this, &TChromium::onSubFrameLoaded);
-    connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        if (m_page == nullptr || m_closing)
-            return;
-        const QString url = m_page->url().toString(QUrl::FullyEncoded);
-        Q_EMIT OnLoadEnd(TCefFrame(m_page, url, QString(), true), ok ? 200 : 0);
-    });
+    connect(m_page, &QuarvelPage::mainFrameLoaded, this, &TChromium::onMainFrameLoaded);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &TChromium::onLoadFinished);
+    // A click on a link of a scheme the engine does not know would hand it to another program.
+    m_page->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
 
     m_page->setUrl(QUrl(DefaultUrl));
     QMetaObject::invokeMethod(this, &TChromium::OnAfterCreated, Qt::QueuedConnection);
@@ -88,7 +89,7 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
 
 bool TChromium::Initialized() const
 {
-    return m_view != nullptr && !m_closing;
+    return !m_closing && m_view != nullptr;
 }
 
 void TChromium::CloseBrowser(bool)
@@ -126,6 +127,7 @@ void TChromium::runClose()
 void TChromium::finishClose()
 {
     m_frameTexts.clear();
+    m_reportedDocument.clear();
     Q_EMIT OnBeforeClose();
 }
 
@@ -180,6 +182,42 @@ void TChromium::onNewWindowRequested(QWebEnginePage::WebWindowType type)
     else
         Q_EMIT OnBeforePopup(disposition, refused);
     // A second browser is not provided for: whatever the answer, no window is opened.
+}
+
+void TChromium::onLoadFinished(bool ok)
+{
+    if (m_page == nullptr || m_closing)
+        return;
+    const QString url = m_page->url().toString(QUrl::FullyEncoded);
+    // The frame script usually reports this document first; ask which document is shown so that
+    // it is reported once.
+    QPointer<TChromium> self(this);
+    m_page->runJavaScript(DocumentIdQuery(), QWebEngineScript::ApplicationWorld,
+                          [self, url, ok](const QVariant& answer) {
+                              if (self == nullptr || self->m_closing || self->m_page == nullptr)
+                                  return;
+                              const QStringList shown = answer.toStringList();
+                              const QString documentId = shown.value(0);
+                              if (!documentId.isEmpty()) {
+                                  // Already reported, or replaced by a document that reports
+                                  // itself.
+                                  if (documentId == self->m_reportedDocument ||
+                                      QUrl(shown.value(1)).toString(QUrl::FullyEncoded) != url)
+                                      return;
+                                  self->m_reportedDocument = documentId;
+                              }
+                              Q_EMIT self->OnLoadEnd(TCefFrame(self->m_page, url, QString(), true),
+                                                     ok ? 200 : 0);
+                          });
+}
+
+void TChromium::onMainFrameLoaded(const QString& url, const QString& documentId)
+{
+    if (m_closing || documentId == m_reportedDocument)
+        return;
+    m_reportedDocument = documentId;
+    Q_EMIT OnLoadEnd(TCefFrame(m_page, QUrl(url).toString(QUrl::FullyEncoded), QString(), true),
+                     200);
 }
 
 void TChromium::onSubFrameLoaded(const QString& url, const QString& name, const QString& text)

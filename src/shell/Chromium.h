@@ -106,6 +106,8 @@ private:
     void runClose();
     void finishClose();
     void onNewWindowRequested(QWebEnginePage::WebWindowType type);
+    void onLoadFinished(bool ok);
+    void onMainFrameLoaded(const QString& url, const QString& documentId);
     void onSubFrameLoaded(const QString& url, const QString& name, const QString& text);
 
     QWebEngineProfile* m_profile = nullptr;
@@ -114,4 +116,6 @@ private:
     bool m_closing = false;
     // Text of each named sub-frame at its last finished load.
     QHash<QString, QString> m_frameTexts;
+    // The main-frame document whose load was last reported.
+    QString m_reportedDocument;
 };

@@ -12,6 +12,8 @@
 namespace {
 
 constexpr auto kFrameScriptName = "quarvel-frame-report";
+// Set by the frame script in the main frame, in the application's script world.
+constexpr auto kDocumentIdVariable = "__quarvelDocumentId";
 
 QString newToken()
 {
@@ -25,21 +27,37 @@ QString newToken()
 
 QString FrameScriptSource(const QString& token)
 {
-    // Runs in every sub-frame, in the application's own script world, so the page can neither
-    // see the token nor change the function.
+    // Runs in every frame, in the application's own script world, so the page can neither see
+    // the token nor change the function. The main frame reports its load too, under an id of
+    // its document: the engine's own load signal is lost when a page is asked for while the
+    // previous one is being committed.
     return QStringLiteral(R"JS((function () {
-  if (window.top === window) return;
+  // The engine's error pages are reported by the engine, under the URL that failed.
+  if (location.protocol === "chrome-error:") return;
   var token = %1;
+  var main = window.top === window;
+  var documentId = "";
+  if (main) {
+    documentId = Date.now().toString(36) + "." + Math.random().toString(36).slice(2);
+    window.%2 = documentId;
+  }
   function report() {
-    var text = document.body ? document.body.innerText : "";
-    console.log(token + JSON.stringify([location.href, window.name, text]));
+    var text = !main && document.body ? document.body.innerText : "";
+    console.log(token + JSON.stringify([location.href, main ? "" : window.name, text, documentId]));
   }
   if (document.readyState === "complete") report();
   else window.addEventListener("load", report);
 })();)JS")
         .arg(QString::fromUtf8(QJsonDocument(QJsonArray{token}).toJson(QJsonDocument::Compact))
                  .mid(1)
-                 .chopped(1));
+                 .chopped(1),
+             QLatin1String(kDocumentIdVariable));
+}
+
+QString DocumentIdQuery()
+{
+    return QStringLiteral("[typeof %1 === \"string\" ? %1 : \"\", location.href]")
+        .arg(QLatin1String(kDocumentIdVariable));
 }
 
 bool ParseFrameReport(const QString& token, const QString& message, FrameReport& report)
@@ -52,10 +70,14 @@ bool ParseFrameReport(const QString& token, const QString& message, FrameReport&
     if (error.error != QJsonParseError::NoError || !doc.isArray())
         return false;
     const QJsonArray fields = doc.array();
-    if (fields.size() != 3 || !fields[0].isString() || !fields[1].isString() ||
-        !fields[2].isString())
+    if (fields.size() != 4)
         return false;
-    report = {fields[0].toString(), fields[1].toString(), fields[2].toString()};
+    for (const QJsonValue& field : fields) {
+        if (!field.isString())
+            return false;
+    }
+    report = {fields[0].toString(), fields[1].toString(), fields[2].toString(),
+              fields[3].toString()};
     return true;
 }
 
@@ -90,8 +112,12 @@ void QuarvelPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const 
                                            int, const QString&)
 {
     FrameReport report;
-    if (ParseFrameReport(m_token, message, report))
+    if (!ParseFrameReport(m_token, message, report))
+        return;
+    if (report.documentId.isEmpty())
         Q_EMIT subFrameLoaded(report.url, report.name, report.text);
+    else
+        Q_EMIT mainFrameLoaded(report.url, report.documentId);
 }
 
 // Script dialogs would block the window in a nested loop (a page looping alert() would never

@@ -6,7 +6,7 @@
 class QMessageBox;
 
 // The page that holds the whole browser policy: no popups, no permissions, no downloads, no
-// blocking script dialogs, and the reports of sub-frame loads from the frame script.
+// blocking script dialogs, and the reports of frame loads from the frame script.
 class QuarvelPage : public QWebEnginePage
 {
     Q_OBJECT
@@ -19,6 +19,8 @@ Q_SIGNALS:
     void newWindowRequested(QWebEnginePage::WebWindowType type);
     // A sub-frame finished loading (reported by the frame script).
     void subFrameLoaded(const QString& url, const QString& name, const QString& text);
+    // The main frame's document finished loading (reported by the frame script).
+    void mainFrameLoaded(const QString& url, const QString& documentId);
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
@@ -37,12 +39,17 @@ private:
 };
 
 // Parses a frame script report; false when the message is not one (wrong token, bad form).
+// A main-frame report has a document id and neither name nor text.
 struct FrameReport
 {
     QString url;
     QString name;
     QString text;
+    QString documentId;
 };
 bool ParseFrameReport(const QString& token, const QString& message, FrameReport& report);
-// The frame script that reports each sub-frame's load with the given token.
+// The frame script that reports each frame's load with the given token.
 QString FrameScriptSource(const QString& token);
+// A script for the application's world of the main frame: evaluates to [document id, URL]; the
+// id is empty where the frame script has not run.
+QString DocumentIdQuery();

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWebEngineView>
@@ -19,6 +20,7 @@ struct LoadEnd
 {
     QString url;
     QString name;
+    int status;
 };
 
 class BrowserTest : public testing::Test
@@ -32,8 +34,8 @@ protected:
         host->show();
         chromium = std::make_unique<TChromium>();
         QObject::connect(chromium.get(), &TChromium::OnLoadEnd,
-                         [this](const TCefFrame& frame, int) {
-                             loads.append({frame.GetUrl(), frame.GetName()});
+                         [this](const TCefFrame& frame, int status) {
+                             loads.append({frame.GetUrl(), frame.GetName(), status});
                          });
         QObject::connect(chromium.get(), &TChromium::OnTextResultAvailable,
                          [this](const QString& text) { texts.append(text); });
@@ -54,18 +56,27 @@ protected:
 
     bool hasLoad(const QString& url, const QString& name = QString()) const
     {
-        for (const LoadEnd& load : loads) {
-            if (load.url == url && load.name == name)
-                return true;
-        }
-        return false;
+        return !mainLoads(url, name).isEmpty();
     }
 
-    // Loads url and waits until its main-frame load has ended.
+    // The statuses of every load end reported for that URL and frame name.
+    QList<int> mainLoads(const QString& url, const QString& name = QString()) const
+    {
+        QList<int> statuses;
+        for (const LoadEnd& load : loads) {
+            if (load.url == url && load.name == name)
+                statuses.append(load.status);
+        }
+        return statuses;
+    }
+
+    // Loads url and waits until this main-frame load has ended.
     void load(const QString& url)
     {
+        const qsizetype before = mainLoads(url).size();
         chromium->LoadURL(url);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return hasLoad(url); }, 15000)) << qPrintable(url);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return mainLoads(url).size() > before; }, 15000))
+            << qPrintable(url);
     }
 
     QString retrieveText(const QString& frameName = QString())
@@ -112,6 +123,35 @@ TEST_F(BrowserTest, ReportsMainAndSubFrameLoadsAndTheirTexts)
     chromium->RetrieveText(QStringLiteral("nosuchframe"));
     QTest::qWait(300);
     EXPECT_EQ(texts.size(), before);
+}
+
+// The main frame's load end comes from the engine and from the frame script; each load is
+// reported once all the same, a failed one with its own URL and no success status.
+TEST_F(BrowserTest, EachMainFrameLoadIsReportedOnce)
+{
+    server.setPage(QStringLiteral("/again"), QByteArrayLiteral("<p>again</p>"));
+    server.setPage(QStringLiteral("/framed"),
+                   QByteArrayLiteral("<p>framed</p><iframe name=\"f\" src=\"/again\"></iframe>"));
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/nothing").arg(closed.serverPort());
+    closed.close();
+    const QString again = server.url(QStringLiteral("/again"));
+    const QString framed = server.url(QStringLiteral("/framed"));
+
+    load(again);
+    load(again);
+    load(framed);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hasLoad(again, QStringLiteral("f")); }, 15000));
+    load(refused);
+    load(again);
+    QTest::qWait(500);
+
+    EXPECT_EQ(mainLoads(again), (QList<int>{200, 200, 200}));
+    EXPECT_EQ(mainLoads(framed), QList<int>{200});
+    EXPECT_EQ(mainLoads(refused), QList<int>{0});
+    EXPECT_EQ(mainLoads(again, QStringLiteral("f")), QList<int>{200});
+    EXPECT_EQ(loads.size(), 7) << "about:blank and the six loads above, nothing else";
 }
 
 TEST_F(BrowserTest, PageCannotForgeSubFrameReports)

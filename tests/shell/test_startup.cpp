@@ -4,6 +4,7 @@
 #include "shell/CefApplication.h"
 #include "shell/ProcessType.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
@@ -60,6 +61,90 @@ QString writeFile(const QString& path)
     return path;
 }
 
+// A resource pack in the engine's format: little-endian header, an index entry (id, offset) per
+// resource plus a closing one, the aliases (id, entry index), then the resources' bytes.
+QByteArray Pack(quint32 version, const QList<QByteArray>& resources,
+                const QList<quint16>& aliasEntries = {})
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << version;
+    if (version == 4)
+        out << quint32(resources.size()) << quint8(1);
+    else
+        out << quint32(1) << quint16(resources.size()) << quint16(aliasEntries.size());
+    const int headerSize = version == 4 ? 9 : 12;
+    quint32 offset = headerSize + (resources.size() + 1) * 6 + aliasEntries.size() * 4;
+    for (int i = 0; i <= resources.size(); ++i) {
+        out << quint16(100 + i) << offset;
+        if (i < resources.size())
+            offset += resources[i].size();
+    }
+    for (int i = 0; i < aliasEntries.size(); ++i)
+        out << quint16(500 + i) << aliasEntries[i];
+    for (const QByteArray& resource : resources)
+        bytes += resource;
+    return bytes;
+}
+
+QString writePack(const QString& path, const QByteArray& bytes = Pack(5, {"data"}))
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(path);
+    file.write(bytes);
+    return path;
+}
+
+// Offsets of a two-resource version 5 pack's index entries.
+constexpr int kFirstOffset = 12 + 2;
+constexpr int kSecondOffset = 12 + 6 + 2;
+
+QByteArray Patched(QByteArray bytes, int at, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char((value >> (8 * i)) & 0xff);
+    return bytes;
+}
+
+TEST(RuntimeFolders, OnlyWholePacksAreUsable)
+{
+    const QByteArray two = Pack(5, {"first", "second"});
+    const struct
+    {
+        const char* name;
+        QByteArray bytes;
+        bool usable;
+    } cases[] = {
+        {"version 5 with an alias", Pack(5, {"a", "bc"}, {1}), true},
+        {"version 4", Pack(4, {"abc", "d"}), true},
+        {"no resources", Pack(5, {}), true},
+        {"empty", {}, false},
+        {"header cut short", two.left(10), false},
+        {"index cut short", two.left(20), false},
+        {"data cut short", two.chopped(1), false},
+        {"offset past the end", Patched(two, kSecondOffset, two.size() + 1), false},
+        {"offsets out of order", Patched(two, kSecondOffset, 0), false},
+        {"offset inside the index", Patched(two, kFirstOffset, 12), false},
+        {"alias to no entry", Pack(5, {"a"}, {1}), false},
+        {"unknown version", Patched(two, 0, 6), false},
+        {"text", "not a pack at all", false},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        const QString path = writePack(dir.filePath(QString::fromLatin1(c.name)), c.bytes);
+        EXPECT_EQ(IsUsablePackFile(path), c.usable) << c.name;
+    }
+    EXPECT_FALSE(IsUsablePackFile(dir.filePath(QStringLiteral("nothing.pak"))));
+    EXPECT_FALSE(IsUsablePackFile(dir.path()));
+    // The engine's own packs on this machine.
+    const QString installed =
+        QLibraryInfo::path(QLibraryInfo::DataPath) + QStringLiteral("/resources");
+    for (const QString& pack : QDir(installed).entryList({QStringLiteral("*.pak")}))
+        EXPECT_TRUE(IsUsablePackFile(installed + u'/' + pack)) << qPrintable(pack);
+}
+
 TEST(RuntimeFolders, ResolvedAgainstTheExecutableFolderAndEmptyWhenMissing)
 {
     QTemporaryDir dir;
@@ -83,8 +168,10 @@ TEST(RuntimeFolders, ListsEveryMissingPackWithItsFullPath)
     QTemporaryDir dir;
     const QString resources = dir.path() + QStringLiteral("/chromium");
     const QString locales = resources + QStringLiteral("/locales");
-    writeFile(resources + QStringLiteral("/qtwebengine_resources.pak"));
-    writeFile(resources + QStringLiteral("/qtwebengine_devtools_resources.pak"));
+    writePack(resources + QStringLiteral("/qtwebengine_resources.pak"));
+    writePack(resources + QStringLiteral("/qtwebengine_devtools_resources.pak"));
+    // Present, but cut short.
+    writePack(resources + QStringLiteral("/qtwebengine_resources_200p.pak"), "x");
     QDir().mkpath(locales);
 
     EXPECT_EQ(MissingRuntimeFiles(resources, locales),
@@ -92,9 +179,9 @@ TEST(RuntimeFolders, ListsEveryMissingPackWithItsFullPath)
                            resources + QStringLiteral("/qtwebengine_resources_200p.pak"),
                            locales + QStringLiteral("/en-US.pak")}));
 
-    writeFile(resources + QStringLiteral("/qtwebengine_resources_100p.pak"));
-    writeFile(resources + QStringLiteral("/qtwebengine_resources_200p.pak"));
-    writeFile(locales + QStringLiteral("/en-US.pak"));
+    writePack(resources + QStringLiteral("/qtwebengine_resources_100p.pak"));
+    writePack(resources + QStringLiteral("/qtwebengine_resources_200p.pak"));
+    writePack(locales + QStringLiteral("/en-US.pak"));
     EXPECT_TRUE(MissingRuntimeFiles(resources, locales).isEmpty());
     // Empty settings stand for the engine's installed folders, which this machine has.
     EXPECT_TRUE(MissingRuntimeFiles(QString(), QString()).isEmpty());
