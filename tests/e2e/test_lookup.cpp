@@ -1,6 +1,7 @@
 // End-to-end lookups: the real window over the real engine in the test process, the sample
 // portals served from loopback, and a host written in the test. The portal list is driven with
 // key presses, the query form is submitted by a script standing in for the user.
+#include "BuiltInTable.h"
 #include "HttpFixtureServer.h"
 #include "shell/MessageBox.h"
 #include "ui/CBNorva.h"
@@ -46,15 +47,6 @@ constexpr std::array<SamplePortal, 5> kSamplePortals = {{
     {"ba", "/Sintegra/sintegra.asp?estado=BA"},
     {"sp", "/Pages/Cadastro/Consultas/ConsultaPublica/ConsultaPublica.aspx"},
 }};
-
-enum PortalIndex
-{
-    kCcc = 0,
-    kAm = 1,
-    kEs = 2,
-    kBa = 3,
-    kSp = 4
-};
 
 const QString kSpDetection = QStringLiteral("Código de controle da consulta: ");
 

@@ -9,22 +9,8 @@
 #include <QUrl>
 #include <QWebEngineView>
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int MillisLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 QString ReadSample(const QString& name)
 {
@@ -44,135 +30,13 @@ SampleResult Sample(const QString& key)
 
 } // namespace
 
-// --- FaultHost ---
-
-FaultHost::FaultHost(int receiveBuffer)
+bool AcceptTurning(TestPeer& host, std::chrono::milliseconds timeout,
+                   const std::function<bool()>& giveUp)
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    // Before listen, so that the accepted socket inherits the small window.
-    if (receiveBuffer > 0)
-        ::setsockopt(m_listenFd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(m_listenFd, 4) == 0 &&
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        m_port = ntohs(address.sin_port);
-}
-
-FaultHost::~FaultHost()
-{
-    close();
-    closeListener();
-}
-
-bool FaultHost::accept(std::chrono::milliseconds timeout, const std::function<bool()>& giveUp)
-{
-    if (m_fd >= 0)
-        return true;
-    // The program connects from inside the window's event loop: keep it turning meanwhile.
-    const Clock::time_point deadline = Clock::now() + timeout;
-    while (m_listenFd >= 0) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 0) == 1) {
-            m_fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            return m_fd >= 0;
-        }
-        if (MillisLeft(deadline) == 0 || (giveUp && giveUp()))
-            return false;
+    return host.Accept(timeout, [&] {
         Spin(10);
-    }
-    return false;
-}
-
-void FaultHost::closeListener()
-{
-    if (m_listenFd >= 0)
-        ::close(m_listenFd);
-    m_listenFd = -1;
-}
-
-bool FaultHost::send(QByteArrayView bytes)
-{
-    while (!bytes.isEmpty()) {
-        const ssize_t n =
-            ::send(m_fd, bytes.data(), static_cast<std::size_t>(bytes.size()), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.sliced(n);
-    }
-    return true;
-}
-
-void FaultHost::shutdownWrite()
-{
-    ::shutdown(m_fd, SHUT_WR);
-}
-
-void FaultHost::close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
-void FaultHost::reset()
-{
-    linger option{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
-    close();
-}
-
-FaultHost::Received FaultHost::readUntilEnd(std::chrono::milliseconds timeout, qsizetype limit)
-{
-    Received result;
-    if (m_fd < 0)
-        return result;
-    const Clock::time_point deadline = Clock::now() + timeout;
-    char buffer[65536];
-    while (limit < 0 || result.bytes.size() < limit) {
-        pollfd p{m_fd, POLLIN, 0};
-        const int rc = ::poll(&p, 1, MillisLeft(deadline));
-        if (rc == 0) {
-            result.timedOut = true;
-            return result;
-        }
-        if (rc < 0 && errno == EINTR)
-            continue;
-        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            result.bytes.append(buffer, n);
-        } else if (n == 0) {
-            result.endOfStream = true;
-            return result;
-        } else if (errno != EINTR) {
-            result.error = errno;
-            return result;
-        }
-    }
-    return result;
-}
-
-QByteArray FaultHost::readFor(std::chrono::milliseconds wait)
-{
-    QByteArray bytes;
-    if (m_fd < 0)
-        return bytes;
-    const Clock::time_point deadline = Clock::now() + wait;
-    char buffer[65536];
-    for (;;) {
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, MillisLeft(deadline)) <= 0)
-            return bytes;
-        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n <= 0)
-            return bytes;
-        bytes.append(buffer, n);
-    }
+        return !(giveUp && giveUp());
+    });
 }
 
 // --- PortalSite ---

@@ -1,9 +1,11 @@
 #pragma once
 
-// Shared pieces of the fault tests: a host that can misbehave on purpose, the portals served
-// from loopback, and the real window with its message boxes recorded.
+// Shared pieces of the fault tests: accepting a host's connection, the portals served from
+// loopback, and the real window with its message boxes recorded.
 
+#include "BuiltInTable.h"
 #include "HttpFixtureServer.h"
+#include "TestPeer.h"
 #include "shell/MessageBox.h"
 #include "ui/frmQuarvel.h"
 
@@ -20,56 +22,10 @@
 inline const QString kLostConnection =
     QStringLiteral("Conexão perdida com o Norva TI. Tente novamente.");
 
-enum PortalIndex
-{
-    kCcc = 0,
-    kAm = 1,
-    kEs = 2,
-    kBa = 3,
-    kSp = 4
-};
-
-// The host's side of the link on plain POSIX sockets, listening on 127.0.0.1. Every blocking
-// call is bounded. Not thread-safe: one thread at a time.
-class FaultHost
-{
-public:
-    // receiveBuffer > 0 keeps the kernel's receive window small, so writes back up in the program.
-    explicit FaultHost(int receiveBuffer = 0);
-    ~FaultHost();
-    FaultHost(const FaultHost&) = delete;
-    FaultHost& operator=(const FaultHost&) = delete;
-
-    QString port() const { return QString::number(m_port); }
-    // Waits for the program's connection; gives up early once `giveUp` holds.
-    bool accept(std::chrono::milliseconds timeout = std::chrono::seconds(30),
-                const std::function<bool()>& giveUp = nullptr);
-    // Closes the listening socket; a connection not yet accepted is reset by the kernel.
-    void closeListener();
-    bool send(QByteArrayView bytes);
-    void shutdownWrite();
-    void close();
-    // Closes with SO_LINGER 0: the connection is reset.
-    void reset();
-
-    struct Received
-    {
-        QByteArray bytes;
-        bool endOfStream = false; // an orderly end: read returned 0
-        int error = 0;            // errno of a failed read, e.g. ECONNRESET
-        bool timedOut = false;
-    };
-    // Reads until the program's end of stream, an error, the timeout or `limit` bytes.
-    Received readUntilEnd(std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                          qsizetype limit = -1);
-    // What arrives within `wait`, without requiring an end.
-    QByteArray readFor(std::chrono::milliseconds wait);
-
-private:
-    int m_listenFd = -1;
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-};
+// Accepts the program's connection while the event loop turns (the window opens its link from
+// inside it); gives up early once `giveUp` holds.
+bool AcceptTurning(TestPeer& host, std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                   const std::function<bool()>& giveUp = nullptr);
 
 // Every built-in portal pointed at one fixture server on 127.0.0.1 (through
 // QUARVEL_PORTAL_HOSTS, which the window reads when it builds its table).

@@ -31,9 +31,9 @@ struct LinkFault
     int receiveBuffer;      // the host's SO_RCVBUF; 0 leaves the default
     qsizetype streetLength; // a street this long makes the block megabytes long; 0: the sample's
     // On the test's thread, once connected and before the lookup starts.
-    std::function<void(FaultHost&)> beforeLookup;
+    std::function<void(TestPeer&)> beforeLookup;
     // On a thread of its own, while the program writes the block; returns what the host read.
-    std::function<FaultHost::Received(FaultHost&)> duringBlock;
+    std::function<TestPeer::Received(TestPeer&)> duringBlock;
     Expect expect;
 };
 
@@ -43,9 +43,9 @@ void PrintTo(const LinkFault& c, std::ostream* os)
 }
 
 // Reads until `bytes` of the block are in, so that the program is known to be writing it.
-FaultHost::Received ReadPart(FaultHost& host, qsizetype bytes)
+TestPeer::Received ReadPart(TestPeer& host, qsizetype bytes)
 {
-    return host.readUntilEnd(60s, bytes);
+    return host.ReadUntilEnd(60s, bytes);
 }
 
 class LinkFaultTest : public testing::TestWithParam<LinkFault>
@@ -55,16 +55,16 @@ TEST_P(LinkFaultTest, NoHangNoCrashAndNoSilentLoss)
 {
     const LinkFault& fault = GetParam();
     PortalSite site;
-    FaultHost host(fault.receiveBuffer);
+    TestPeer host(fault.receiveBuffer);
     const SampleResult sample =
         AmSample(fault.streetLength > 0 ? QString(fault.streetLength, u'r') : QString());
     ASSERT_FALSE(sample.lines.isEmpty());
     site.setHtml(site.queryUrl(kAm), "<form><input name=\"ie\"></form>");
     site.setText(site.resultUrl(kAm), sample.text);
 
-    FaultWindow w({host.port()});
+    FaultWindow w({QString::number(host.Port())});
     ASSERT_TRUE(w.waitReady());
-    const bool accepted = host.accept();
+    const bool accepted = AcceptTurning(host);
     if (fault.beforeLookup) {
         fault.beforeLookup(host);
         ASSERT_TRUE(WaitFor([&] { return !w.window->IdTCPClient->Connected(); }, 10000))
@@ -73,7 +73,7 @@ TEST_P(LinkFaultTest, NoHangNoCrashAndNoSilentLoss)
         ASSERT_TRUE(accepted);
     }
 
-    FaultHost::Received duringBlock;
+    TestPeer::Received duringBlock;
     std::thread hostThread;
     if (fault.duringBlock)
         hostThread = std::thread([&] { duringBlock = fault.duringBlock(host); });
@@ -101,11 +101,11 @@ TEST_P(LinkFaultTest, NoHangNoCrashAndNoSilentLoss)
     EXPECT_TRUE(w.responsive());
 
     const QByteArray block = EncodeResultBlock(sample.lines);
-    FaultHost::Received rest;
+    TestPeer::Received rest;
     if (fault.beforeLookup == nullptr) {
         // Destroying the window closes its link; whatever was still on its way arrives.
         w.window.reset();
-        rest = host.readUntilEnd(10s);
+        rest = host.ReadUntilEnd(10s);
     }
     const QByteArray received = duringBlock.bytes + rest.bytes;
     const bool whole =
@@ -138,25 +138,25 @@ constexpr qsizetype kLongStreet = 4 * 1024 * 1024; // an 8 MiB block, far beyond
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Faults, LinkFaultTest, testing::Values(
     LinkFault{"HostReadsNormally", 0, 0, nullptr, nullptr, Expect::BlockWhole},
-    LinkFault{"HostResetBeforeLookup", 0, 0, [](FaultHost& h) { h.reset(); }, nullptr,
+    LinkFault{"HostResetBeforeLookup", 0, 0, [](TestPeer& h) { h.Reset(); }, nullptr,
               Expect::LostConnectionBox},
     // The host dies between the program's connect and its own accept.
-    LinkFault{"ListenerGoneBeforeAccept", 0, 0, [](FaultHost& h) { h.close(); h.closeListener(); },
+    LinkFault{"ListenerGoneBeforeAccept", 0, 0, [](TestPeer& h) { h.Close(); h.CloseListener(); },
               nullptr, Expect::LostConnectionBox},
-    LinkFault{"HostHalfClosesBeforeLookup", 0, 0, [](FaultHost& h) { h.shutdownWrite(); },
+    LinkFault{"HostHalfClosesBeforeLookup", 0, 0, [](TestPeer& h) { h.ShutdownWrite(); },
               nullptr, Expect::LostConnectionBox},
     LinkFault{"HostClosesDuringBlock", kSmallWindow, kLongStreet, nullptr,
-              [](FaultHost& h) { auto r = ReadPart(h, 256 * 1024); h.close(); return r; },
+              [](TestPeer& h) { auto r = ReadPart(h, 256 * 1024); h.Close(); return r; },
               Expect::LostConnectionBox},
     LinkFault{"HostResetsDuringBlock", kSmallWindow, kLongStreet, nullptr,
-              [](FaultHost& h) { auto r = ReadPart(h, 256 * 1024); h.reset(); return r; },
+              [](TestPeer& h) { auto r = ReadPart(h, 256 * 1024); h.Reset(); return r; },
               Expect::LostConnectionBox},
     // The host half-closes mid-block and keeps reading.
     LinkFault{"HostHalfClosesDuringBlock", kSmallWindow, kLongStreet, nullptr,
-              [](FaultHost& h) {
+              [](TestPeer& h) {
                   auto r = ReadPart(h, 256 * 1024);
-                  h.shutdownWrite();
-                  const auto tail = h.readUntilEnd(60s);
+                  h.ShutdownWrite();
+                  const auto tail = h.ReadUntilEnd(60s);
                   r.bytes += tail.bytes;
                   r.endOfStream = tail.endOfStream;
                   return r;
@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, LinkFaultTest, testing::Values(
     LinkFault{"HostNeverReadsSmallBlock", kSmallWindow, 0, nullptr, nullptr, Expect::BlockWhole},
     // One that they cannot hold stalls, and the write gives up after the documented wait.
     LinkFault{"HostNeverReadsLargeBlock", kSmallWindow, kLongStreet, nullptr,
-              [](FaultHost&) { return FaultHost::Received(); }, Expect::LostConnectionBox}),
+              [](TestPeer&) { return TestPeer::Received(); }, Expect::LostConnectionBox}),
     [](const testing::TestParamInfo<LinkFault>& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -194,27 +194,27 @@ TEST_P(FloodTest, SixtyFourMebibytesSlowlyThenTheEnd)
     PortalSite site;
     const SampleResult sample = AmSample();
     site.setText(site.resultUrl(kAm), sample.text);
-    FaultHost host;
-    FaultWindow w({host.port()});
+    TestPeer host;
+    FaultWindow w({QString::number(host.Port())});
     ASSERT_TRUE(w.waitReady());
-    ASSERT_TRUE(host.accept());
+    ASSERT_TRUE(AcceptTurning(host));
 
     const qint64 residentBefore = ResidentKiB();
     std::atomic<int> sentMiB{0};
     std::atomic<bool> sendFailed{false};
     std::atomic<bool> senderDone{false};
     std::thread sender([&] {
-        if (!host.send(flood.head))
+        if (!host.Send(flood.head))
             sendFailed = true;
         const QByteArray chunk(1 << 20, 'z');
         for (int i = 0; i < 64 && !sendFailed; ++i) {
-            if (!host.send(chunk))
+            if (!host.Send(chunk))
                 sendFailed = true;
             ++sentMiB;
             std::this_thread::sleep_for(50ms); // about 20 MiB/s: three seconds or so
         }
         if (!flood.endByClose)
-            host.shutdownWrite();
+            host.ShutdownWrite();
         senderDone = true;
     });
     // While the flood runs the window turns its event loop and the link stays up.
@@ -224,11 +224,11 @@ TEST_P(FloodTest, SixtyFourMebibytesSlowlyThenTheEnd)
     // The link reads only while the event loop turns: keep it turning until the flood is out.
     const bool floodOut = WaitFor([&] { return senderDone.load(); }, 120000);
     if (!floodOut)
-        host.shutdownWrite(); // ends a send blocked for good, so that the thread can be joined
+        host.ShutdownWrite(); // ends a send blocked for good, so that the thread can be joined
     sender.join();
     ASSERT_TRUE(floodOut);
     if (flood.endByClose)
-        host.close();
+        host.Close();
     ASSERT_TRUE(WaitFor([&] { return !w.window->IdTCPClient->Connected(); }, 30000));
     const qint64 residentAfter = ResidentKiB();
     std::printf("[ outcome  ] %s: resident memory grew by %lld KiB while 64 MiB went through\n",
@@ -254,7 +254,7 @@ TEST_P(FloodTest, SixtyFourMebibytesSlowlyThenTheEnd)
     }
     if (!flood.endByClose) {
         // The program answers nothing and ends its stream in the orderly way.
-        const FaultHost::Received r = host.readUntilEnd(5s);
+        const TestPeer::Received r = host.ReadUntilEnd(5s);
         EXPECT_TRUE(r.bytes.isEmpty());
         EXPECT_TRUE(r.endOfStream);
         EXPECT_EQ(r.error, 0);
@@ -276,8 +276,8 @@ TEST(LinkRefused, WindowClosesQuietly)
 {
     int port = 0;
     {
-        FaultHost gone;
-        port = gone.port().toInt();
+        TestPeer gone;
+        port = gone.Port();
     }
     FaultWindow w({QString::number(port)});
     ASSERT_TRUE(w.waitClosed());

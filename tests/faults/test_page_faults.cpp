@@ -61,16 +61,16 @@ class PageFaultTest : public testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(host.port().toInt() > 0);
-        w = std::make_unique<FaultWindow>(QStringList{host.port()});
+        ASSERT_TRUE(host.Port() > 0);
+        w = std::make_unique<FaultWindow>(QStringList{QString::number(host.Port())});
         ASSERT_TRUE(w->waitReady());
-        ASSERT_TRUE(host.accept());
+        ASSERT_TRUE(AcceptTurning(host));
     }
 
     void TearDown() override
     {
         // Ends the host's side first, so that the window's link closes at once.
-        host.shutdownWrite();
+        host.ShutdownWrite();
         Spin(50);
         w.reset();
     }
@@ -95,13 +95,26 @@ protected:
     bool loaded(const QString& url) const { return w->loaded(url); }
 
     // Nothing has reached the host: no result block for a page that is not a result page.
-    void expectNothingSent() { EXPECT_TRUE(host.readFor(100ms).isEmpty()); }
+    void expectNothingSent() { EXPECT_TRUE(host.ReadFor(100ms).isEmpty()); }
+
+    // The CCC page now holds a whole result: picking CCC sends its block whole and closes.
+    void pickCccAndExpectItsResultSent()
+    {
+        const SampleResult result = CccSample();
+        site.setText(site.queryUrl(kCcc), result.text);
+        openPortal(kCcc);
+        ASSERT_TRUE(w->waitClosed(30000));
+        EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
+        const TestPeer::Received r = host.ReadUntilEnd(10s);
+        EXPECT_EQ(r.bytes, EncodeResultBlock(result.lines));
+        EXPECT_TRUE(r.endOfStream);
+    }
 
     // The user closes the window: it closes, the host gets the closing notice and nothing else.
     void closeAndExpectOnlyTheNotice()
     {
         ASSERT_TRUE(w->closeAndWait()) << "the window did not close";
-        EXPECT_EQ(host.readFor(300ms), ClosingNotice());
+        EXPECT_EQ(host.ReadFor(300ms), ClosingNotice());
         EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
     }
 
@@ -114,7 +127,7 @@ protected:
     }
 
     PortalSite site;
-    FaultHost host;
+    TestPeer host;
     std::unique_ptr<FaultWindow> w;
 };
 
@@ -323,7 +336,7 @@ TEST_F(PageFaultTest, TensOfMebibytesOfTextAfterAResult)
     w->window->Chromium1->LoadURL(site.resultUrl(kAm));
     ASSERT_TRUE(w->waitClosed(60000));
     EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
-    const FaultHost::Received r = host.readUntilEnd(10s);
+    const TestPeer::Received r = host.ReadUntilEnd(10s);
     EXPECT_TRUE(r.bytes == EncodeResultBlock(result.lines)) << r.bytes.size() << " bytes";
     EXPECT_TRUE(r.endOfStream);
 }
@@ -352,14 +365,7 @@ TEST_F(PageFaultTest, PageThatNeverAnswersThenAnotherPortal)
     expectNothingSent();
 
     // The user gives up and picks another portal: it loads afresh and its result goes out.
-    const SampleResult result = CccSample();
-    site.setText(site.queryUrl(kCcc), result.text);
-    openPortal(kCcc);
-    ASSERT_TRUE(w->waitClosed(30000));
-    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
-    const FaultHost::Received r = host.readUntilEnd(10s);
-    EXPECT_EQ(r.bytes, EncodeResultBlock(result.lines));
-    EXPECT_TRUE(r.endOfStream);
+    pickCccAndExpectItsResultSent();
 }
 
 TEST_F(PageFaultTest, ResultPageThatNeverFinishesLoading)
@@ -414,7 +420,7 @@ TEST_P(EarlyNavigationTest, ResultPageIsStillExamined)
     ASSERT_TRUE(w->waitClosed(20000))
         << "the result page was not examined; loads ended: " << loadList();
     EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
-    const FaultHost::Received r = host.readUntilEnd(10s);
+    const TestPeer::Received r = host.ReadUntilEnd(10s);
     EXPECT_EQ(r.bytes, EncodeResultBlock(result.lines));
 }
 
@@ -517,14 +523,7 @@ TEST_P(RendererKillTest, InTheMiddleOfALookup)
         return;
     }
     // Picking the portal again loads it afresh, in a new renderer; its result goes out whole.
-    const SampleResult result = CccSample();
-    site.setText(site.queryUrl(kCcc), result.text);
-    openPortal(kCcc);
-    ASSERT_TRUE(w->waitClosed(30000));
-    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
-    const FaultHost::Received r = host.readUntilEnd(10s);
-    EXPECT_EQ(r.bytes, EncodeResultBlock(result.lines));
-    EXPECT_TRUE(r.endOfStream);
+    pickCccAndExpectItsResultSent();
 }
 
 INSTANTIATE_TEST_SUITE_P(Kills, RendererKillTest,

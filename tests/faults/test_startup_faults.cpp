@@ -65,7 +65,7 @@ struct StartRun
     QProcess::ExitStatus exitStatus = QProcess::NormalExit;
     int exitCode = -1;
     bool connected = false;
-    FaultHost::Received fromProgram;
+    TestPeer::Received fromProgram;
     QString standardError;
 };
 
@@ -74,10 +74,10 @@ struct StartRun
 StartRun RunAgainstHost(const QString& program, const QString& cwd,
                         const std::function<void()>& inChild = nullptr)
 {
-    FaultHost host;
+    TestPeer host;
     QProcess process;
     process.setProgram(program);
-    process.setArguments({host.port()});
+    process.setArguments({QString::number(host.Port())});
     process.setWorkingDirectory(cwd);
     QProcessEnvironment env = ProgramTestEnvironment();
     env.insert(QStringLiteral("HOME"), cwd);
@@ -88,11 +88,12 @@ StartRun RunAgainstHost(const QString& program, const QString& cwd,
     StartRun run;
     if (!process.waitForStarted(10000))
         return run;
-    run.connected = host.accept(60s, [&] { return process.state() == QProcess::NotRunning; });
+    run.connected =
+        AcceptTurning(host, 60s, [&] { return process.state() == QProcess::NotRunning; });
     if (run.connected) {
-        host.send("close");
-        host.shutdownWrite();
-        run.fromProgram = host.readUntilEnd(30s);
+        host.Send("close");
+        host.ShutdownWrite();
+        run.fromProgram = host.ReadUntilEnd(30s);
     }
     run.finished = process.state() == QProcess::NotRunning ||
                    process.waitForFinished(run.connected ? 30000 : 60000);

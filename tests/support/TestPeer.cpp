@@ -50,17 +50,34 @@ TestPeer::TestPeer(int receiveBuffer)
 TestPeer::~TestPeer()
 {
     Close();
-    if (listenFd >= 0)
-        ::close(listenFd);
+    CloseListener();
 }
 
-bool TestPeer::Accept(std::chrono::milliseconds timeout)
+bool TestPeer::Accept(std::chrono::milliseconds timeout, const std::function<bool()>& keepWaiting)
 {
-    pollfd p{listenFd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1)
-        return false;
-    connFd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    return connFd >= 0;
+    if (connFd >= 0)
+        return true;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (listenFd >= 0) {
+        pollfd p{listenFd, POLLIN, 0};
+        const int rc = ::poll(&p, 1, keepWaiting ? 0 : MillisLeft(deadline));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc == 1) {
+            connFd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            return connFd >= 0;
+        }
+        if (MillisLeft(deadline) == 0 || (keepWaiting && !keepWaiting()))
+            return false;
+    }
+    return false;
+}
+
+void TestPeer::CloseListener()
+{
+    if (listenFd >= 0)
+        ::close(listenFd);
+    listenFd = -1;
 }
 
 bool TestPeer::ConnectTo(std::uint16_t to)
@@ -109,12 +126,14 @@ void TestPeer::Reset()
     Close();
 }
 
-TestPeer::Received TestPeer::ReadUntilEnd(std::chrono::milliseconds timeout)
+TestPeer::Received TestPeer::ReadUntilEnd(std::chrono::milliseconds timeout, qsizetype limit)
 {
     Received result;
+    if (connFd < 0)
+        return result;
     const Clock::time_point deadline = Clock::now() + timeout;
     char buffer[65536];
-    for (;;) {
+    while (limit < 0 || result.bytes.size() < limit) {
         pollfd p{connFd, POLLIN, 0};
         const int rc = ::poll(&p, 1, MillisLeft(deadline));
         if (rc == 0) {
@@ -134,11 +153,14 @@ TestPeer::Received TestPeer::ReadUntilEnd(std::chrono::milliseconds timeout)
             return result;
         }
     }
+    return result;
 }
 
 QByteArray TestPeer::ReadFor(std::chrono::milliseconds wait)
 {
     QByteArray bytes;
+    if (connFd < 0)
+        return bytes;
     const Clock::time_point deadline = Clock::now() + wait;
     char buffer[65536];
     for (;;) {

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 // The other end of a link for tests, on plain POSIX sockets: either the host (listening on
 // 127.0.0.1 on an ephemeral port, with one accepted connection) or a stand-in for the program
@@ -23,8 +24,13 @@ public:
     bool Listening() const { return listenFd >= 0; }
     std::uint16_t Port() const { return port; }
 
-    // Accepts the program's connection (already established by its blocking connect).
-    bool Accept(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Accepts the program's connection (true at once when one was accepted already). With
+    // keepWaiting, it is called between checks (to turn an event loop, say) and the wait ends
+    // early once it returns false.
+    bool Accept(std::chrono::milliseconds timeout = std::chrono::seconds(5),
+                const std::function<bool()>& keepWaiting = nullptr);
+    // Closes the listening socket; a connection not yet accepted is reset by the kernel.
+    void CloseListener();
     // Connects to 127.0.0.1:port instead of listening (the program's role).
     bool ConnectTo(std::uint16_t port);
     bool Send(QByteArrayView bytes);
@@ -40,8 +46,9 @@ public:
         int error = 0;            // errno of a failed read, e.g. ECONNRESET
         bool timedOut = false;
     };
-    // Reads until the program's end of stream, an error or the timeout.
-    Received ReadUntilEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Reads until the program's end of stream, an error, the timeout or `limit` bytes.
+    Received ReadUntilEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5),
+                          qsizetype limit = -1);
     // Whatever arrives within `wait`, without requiring an end.
     QByteArray ReadFor(std::chrono::milliseconds wait);
 
