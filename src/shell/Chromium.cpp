@@ -193,22 +193,25 @@ void TChromium::onLoadFinished(bool ok)
     // it is reported once.
     QPointer<TChromium> self(this);
     m_page->runJavaScript(DocumentIdQuery(), QWebEngineScript::ApplicationWorld,
-                          [self, url, ok](const QVariant& answer) {
-                              if (self == nullptr || self->m_closing || self->m_page == nullptr)
-                                  return;
-                              const QStringList shown = answer.toStringList();
-                              const QString documentId = shown.value(0);
-                              if (!documentId.isEmpty()) {
-                                  // Already reported, or replaced by a document that reports
-                                  // itself.
-                                  if (documentId == self->m_reportedDocument ||
-                                      QUrl(shown.value(1)).toString(QUrl::FullyEncoded) != url)
-                                      return;
-                                  self->m_reportedDocument = documentId;
-                              }
-                              Q_EMIT self->OnLoadEnd(TCefFrame(self->m_page, url, QString(), true),
-                                                     ok ? 200 : 0);
+                          [self, url, ok](const QVariant& shown) {
+                              if (self != nullptr)
+                                  self->reportEngineLoadEnd(url, ok, shown.toStringList());
                           });
+}
+
+void TChromium::reportEngineLoadEnd(const QString& url, bool ok, const QStringList& shown)
+{
+    if (m_closing || m_page == nullptr)
+        return;
+    const QString documentId = shown.value(0);
+    if (!documentId.isEmpty()) {
+        // Already reported, or replaced by a document that reports itself.
+        if (documentId == m_reportedDocument ||
+            QUrl(shown.value(1)).toString(QUrl::FullyEncoded) != url)
+            return;
+        m_reportedDocument = documentId;
+    }
+    Q_EMIT OnLoadEnd(TCefFrame(m_page, url, QString(), true), ok ? 200 : 0);
 }
 
 void TChromium::onMainFrameLoaded(const QString& url, const QString& documentId)

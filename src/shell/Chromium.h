@@ -107,6 +107,8 @@ private:
     void finishClose();
     void onNewWindowRequested(QWebEnginePage::WebWindowType type);
     void onLoadFinished(bool ok);
+    // The engine's load end, once the shown document's [id, URL] is known.
+    void reportEngineLoadEnd(const QString& url, bool ok, const QStringList& shown);
     void onMainFrameLoaded(const QString& url, const QString& documentId);
     void onSubFrameLoaded(const QString& url, const QString& name, const QString& text);
 

@@ -56,11 +56,11 @@ protected:
 
     bool hasLoad(const QString& url, const QString& name = QString()) const
     {
-        return !mainLoads(url, name).isEmpty();
+        return !loadsOf(url, name).isEmpty();
     }
 
     // The statuses of every load end reported for that URL and frame name.
-    QList<int> mainLoads(const QString& url, const QString& name = QString()) const
+    QList<int> loadsOf(const QString& url, const QString& name = QString()) const
     {
         QList<int> statuses;
         for (const LoadEnd& load : loads) {
@@ -73,9 +73,9 @@ protected:
     // Loads url and waits until this main-frame load has ended.
     void load(const QString& url)
     {
-        const qsizetype before = mainLoads(url).size();
+        const qsizetype before = loadsOf(url).size();
         chromium->LoadURL(url);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return mainLoads(url).size() > before; }, 15000))
+        ASSERT_TRUE(QTest::qWaitFor([&] { return loadsOf(url).size() > before; }, 15000))
             << qPrintable(url);
     }
 
@@ -147,10 +147,10 @@ TEST_F(BrowserTest, EachMainFrameLoadIsReportedOnce)
     load(again);
     QTest::qWait(500);
 
-    EXPECT_EQ(mainLoads(again), (QList<int>{200, 200, 200}));
-    EXPECT_EQ(mainLoads(framed), QList<int>{200});
-    EXPECT_EQ(mainLoads(refused), QList<int>{0});
-    EXPECT_EQ(mainLoads(again, QStringLiteral("f")), QList<int>{200});
+    EXPECT_EQ(loadsOf(again), (QList<int>{200, 200, 200}));
+    EXPECT_EQ(loadsOf(framed), QList<int>{200});
+    EXPECT_EQ(loadsOf(refused), QList<int>{0});
+    EXPECT_EQ(loadsOf(again, QStringLiteral("f")), QList<int>{200});
     EXPECT_EQ(loads.size(), 7) << "about:blank and the six loads above, nothing else";
 }
 
