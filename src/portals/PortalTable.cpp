@@ -144,11 +144,8 @@ QString Text(const char16_t* text)
 
 const PortalRow* RowForKey(QStringView key)
 {
-    for (const PortalRow& row : kPortals) {
-        if (key == QStringView(row.key))
-            return &row;
-    }
-    return nullptr;
+    const int index = PortalIndexForKey(key);
+    return index < 0 ? nullptr : &kPortals[static_cast<std::size_t>(index)];
 }
 
 // Text for a one-line message: control characters are shown escaped.
@@ -277,10 +274,23 @@ TURIEstados BuiltInPortals(const PortalHosts& hosts)
     return table;
 }
 
-int PortalIndexForKey(const QString& key)
+const QList<BuiltInPortalPaths>& BuiltInPortalPathList()
+{
+    static const QList<BuiltInPortalPaths> list = [] {
+        QList<BuiltInPortalPaths> paths;
+        for (const PortalRow& row : kPortals) {
+            paths.append({Text(row.key), Text(row.queryPath),
+                          row.resultPath != nullptr ? Text(row.resultPath) : QString()});
+        }
+        return paths;
+    }();
+    return list;
+}
+
+int PortalIndexForKey(QStringView key)
 {
     for (std::size_t i = 0; i < kPortals.size(); ++i) {
-        if (QStringView(key) == QStringView(kPortals[i].key))
+        if (key == QStringView(kPortals[i].key))
             return static_cast<int>(i);
     }
     return -1;

@@ -35,5 +35,16 @@ void BuildPortalTable(const PortalHosts& hosts,
 // The built-in table as a list (for code that has no window: tools, tests, benchmarks).
 TURIEstados BuiltInPortals(const PortalHosts& hosts = PortalHosts());
 
+// A built-in portal's short key and the paths of its pages below its host.
+struct BuiltInPortalPaths
+{
+    QString key;        // "ccc", "am", "es", "ba", "sp": QUARVEL_PORTAL_HOSTS and the tools
+    QString queryPath;  // URLconsulta without scheme and host
+    QString resultPath; // URLresposta without scheme and host; empty: recognised by content
+};
+
+// The built-in portals' keys and paths, in registration order.
+const QList<BuiltInPortalPaths>& BuiltInPortalPathList();
+
 // Short key of a built-in portal ("ccc", "am", "es", "ba", "sp") to its index, or -1.
-int PortalIndexForKey(const QString& key);
+int PortalIndexForKey(QStringView key);

@@ -228,4 +228,23 @@ TEST(PortalTableTest, KeysNameThePortalsInTableOrder)
     EXPECT_EQ(table[PortalIndexForKey(QStringLiteral("ba"))].estado, QStringLiteral("BA"));
 }
 
+TEST(PortalTableTest, PathListGivesEachPortalsKeyAndPagePaths)
+{
+    PortalHosts hosts;
+    ASSERT_TRUE(ApplyPortalHostsOverride(QStringLiteral("ccc=http://h0,am=http://h1,es=http://h2,"
+                                                        "ba=http://h3,sp=http://h4"),
+                                         hosts)
+                    .isEmpty());
+    const TURIEstados table = BuiltInPortals(hosts);
+    const QList<BuiltInPortalPaths>& paths = BuiltInPortalPathList();
+    ASSERT_EQ(paths.size(), table.size());
+    for (int i = 0; i < table.size(); ++i) {
+        const QString origin = QStringLiteral("http://h%1").arg(i);
+        EXPECT_EQ(PortalIndexForKey(paths[i].key), i);
+        EXPECT_EQ(origin + paths[i].queryPath, table[i].URLconsulta);
+        EXPECT_EQ(paths[i].resultPath.isEmpty() ? QString() : origin + paths[i].resultPath,
+                  table[i].URLresposta);
+    }
+}
+
 } // namespace

@@ -26,9 +26,6 @@ const char kDescription[] =
     "  then one line per portal: KEY QUERY-URL\n"
     "  then one line per request: KEY METHOD TARGET STATUS";
 
-// Folder names under the root, in the order of the portal table.
-const char* const kKeys[] = {"ccc", "am", "es", "ba", "sp"};
-
 int Fail(const QString& message)
 {
     std::fprintf(stderr, "quarvel-samples: %s\n", qPrintable(message));
@@ -85,10 +82,11 @@ int main(int argc, char** argv)
         return Fail(QStringLiteral("unexpected argument ") + parser.positionalArguments()[0]);
 
     const QString root = parser.isSet(rootOption) ? parser.value(rootOption) : DefaultRoot();
-    for (const char* key : kKeys) {
-        if (!QFileInfo(root + QLatin1Char('/') + QLatin1String(key)).isDir())
-            return Fail(
-                QStringLiteral("no sample folder \"%1\" under %2").arg(QLatin1String(key), root));
+    // One folder under the root per portal, named by its key.
+    const QList<BuiltInPortalPaths>& portalPaths = BuiltInPortalPathList();
+    for (const BuiltInPortalPaths& portal : portalPaths) {
+        if (!QFileInfo(root + QLatin1Char('/') + portal.key).isDir())
+            return Fail(QStringLiteral("no sample folder \"%1\" under %2").arg(portal.key, root));
     }
 
     std::optional<QHostAddress> sharedAddress;
@@ -117,8 +115,8 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<HttpFixtureServer>> servers;
     PortalHosts hosts;
     QStringList hostsValue;
-    for (int i = 0; i < 5; ++i) {
-        const QString key = QLatin1String(kKeys[i]);
+    for (int i = 0; i < portalPaths.size(); ++i) {
+        const QString& key = portalPaths.at(i).key;
         const QHostAddress address =
             sharedAddress ? *sharedAddress : QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i));
         const int port = firstPort == 0 ? 0 : sharedAddress ? firstPort + i : firstPort;
@@ -143,10 +141,8 @@ int main(int argc, char** argv)
 
     PrintLine(hostsValue.join(QLatin1Char(',')));
     const TURIEstados portals = BuiltInPortals(hosts);
-    for (int i = 0; i < 5; ++i) {
-        const int index = PortalIndexForKey(QLatin1String(kKeys[i]));
-        PrintLine(QLatin1String(kKeys[i]) + QLatin1Char(' ') + portals.at(index).URLconsulta);
-    }
+    for (int i = 0; i < portals.size(); ++i)
+        PrintLine(portalPaths.at(i).key + QLatin1Char(' ') + portals.at(i).URLconsulta);
 
     if (timeout > 0)
         QTimer::singleShot(qRound64(timeout * 1000), &app, &QCoreApplication::quit);
