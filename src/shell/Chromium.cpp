@@ -204,6 +204,14 @@ void TChromium::reportEngineLoadEnd(const QString& url, bool ok, const QStringLi
     if (m_closing || m_page == nullptr)
         return;
     const QString documentId = shown.value(0);
+    const QString shownUrl = shown.value(1);
+    if (documentId.isEmpty() && ok && !shownUrl.isEmpty() &&
+        !shownUrl.startsWith(QLatin1String("chrome-error:")) &&
+        shown.value(2) != QLatin1String("complete")) {
+        // A late signal of the previous page answered by the next one, still loading: its text
+        // is not there yet, and it reports its own load when it has one.
+        return;
+    }
     if (!documentId.isEmpty()) {
         // Already reported, or replaced by a document that reports itself.
         if (documentId == m_reportedDocument ||

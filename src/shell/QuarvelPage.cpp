@@ -56,7 +56,8 @@ QString FrameScriptSource(const QString& token)
 
 QString DocumentIdQuery()
 {
-    return QStringLiteral("[typeof %1 === \"string\" ? %1 : \"\", location.href]")
+    return QStringLiteral(
+               "[typeof %1 === \"string\" ? %1 : \"\", location.href, document.readyState]")
         .arg(QLatin1String(kDocumentIdVariable));
 }
 

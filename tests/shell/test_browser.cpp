@@ -154,6 +154,44 @@ TEST_F(BrowserTest, EachMainFrameLoadIsReportedOnce)
     EXPECT_EQ(loads.size(), 7) << "about:blank and the six loads above, nothing else";
 }
 
+// The engine can signal the end of a load after the next page has been asked for and committed.
+// That late signal must not report the next page while it is still loading: its text is not
+// all there yet.
+TEST_F(BrowserTest, LateLoadSignalDoesNotReportAPageStillLoading)
+{
+    server.setPage(QStringLiteral("/query"), QByteArrayLiteral("<p>query</p>"));
+    server.setPage(QStringLiteral("/result"),
+                   QByteArrayLiteral("<p>first part</p><script src=\"/slow.js\"></script>"
+                                     "<p>last part</p>"));
+    server.setPage(QStringLiteral("/slow.js"),
+                   {.body = "1;", .contentType = "text/javascript", .delayMs = 1500});
+    const QString result = server.url(QStringLiteral("/result"));
+    bool slowServed = false;
+    QObject::connect(&server, &HttpFixtureServer::served,
+                     [&](const QString&, const QString& path, int) {
+                         if (path == QLatin1String("/slow.js"))
+                             slowServed = true;
+                     });
+    QStringList textsAtLoadEnd;
+    QObject::connect(chromium.get(), &TChromium::OnLoadEnd, [&](const TCefFrame& frame, int) {
+        if (frame.GetUrl() == result)
+            textsAtLoadEnd.append(slowServed ? QStringLiteral("complete")
+                                             : QStringLiteral("early"));
+    });
+
+    load(server.url(QStringLiteral("/query")));
+    QSignalSpy slowRequested(&server, &HttpFixtureServer::requested);
+    chromium->LoadURL(result);
+    // The result document is committed and parsing once its blocking script is asked for.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return slowRequested.contains(QVariantList{QStringLiteral("/slow.js")}); }, 15000));
+    Q_EMIT chromium->GetBrowser()->page()->loadFinished(true); // the query page's late signal
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hasLoad(result); }, 15000));
+    EXPECT_EQ(textsAtLoadEnd, QStringList{QStringLiteral("complete")});
+    EXPECT_TRUE(retrieveText().contains(QStringLiteral("last part")));
+}
+
 TEST_F(BrowserTest, PageCannotForgeSubFrameReports)
 {
     server.setPage(
