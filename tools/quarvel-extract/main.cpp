@@ -107,17 +107,17 @@ QString StatusNote(MatchStatus status)
     return {};
 }
 
-// The argument as given that the parser read as the option `name` (for the error message).
-QString OptionArgument(const QStringList& arguments, const QString& name)
+// The first argument that is not one of the options, as given (for the error message).
+QString FirstUnknownOption(const QStringList& arguments)
 {
     for (const QString& arg : arguments.sliced(1)) {
         if (arg == u"--")
             break;
-        const QString written = arg.mid(arg.startsWith(u"--") ? 2 : 1).section(u'=', 0, 0);
-        if (arg.startsWith(u'-') && written == name)
+        if (arg.startsWith(u'-') && arg != u"-" && arg != u"-h" && arg != u"--help" &&
+            arg != u"--version")
             return arg;
     }
-    return QLatin1Char('-') + name;
+    return {};
 }
 
 } // namespace
@@ -130,15 +130,13 @@ int main(int argc, char** argv)
 
     // The help and version texts are this tool's own, so the parser only sorts the arguments.
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
     parser.addOptions({helpOption, versionOption});
     if (!parser.parse(arguments)) {
-        const QStringList unknown = parser.unknownOptionNames();
+        const QString unknown = FirstUnknownOption(arguments);
         return UsageError(unknown.isEmpty() ? parser.errorText()
-                                            : QStringLiteral("unknown option %1")
-                                                  .arg(OptionArgument(arguments, unknown.first())));
+                                            : QStringLiteral("unknown option %1").arg(unknown));
     }
     if (parser.isSet(helpOption)) {
         std::fputs(kUsage, stdout);
