@@ -8,12 +8,10 @@
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -35,19 +33,16 @@ enum ChildExit
 // Calibration: a reader that keeps the whole message, as an unbounded receive buffer would.
 [[noreturn]] void RunKeepingReader(std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    SocketFd connection = ConnectToLoopback(port);
+    if (!connection.valid())
         ::_exit(kNoConnection);
+    const int fd = connection.get();
     QByteArray kept;
     char buffer[32768];
     ssize_t n = 0;
     while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
         kept.append(buffer, n);
-    ::close(fd);
+    connection.reset();
     ::_exit(kept.startsWith("close") ? kCloseCommand : kLinkDown);
 }
 

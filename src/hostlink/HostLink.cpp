@@ -5,10 +5,8 @@
 
 #include <QSocketNotifier>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,27 +50,6 @@ bool WaitUntil(int fd, short events, Clock::time_point deadline)
         if (errno != EINTR)
             return true; // let the following socket call report the failure
     }
-}
-
-// Blocking connect. A signal may interrupt it; the attempt then goes on in the kernel and is
-// waited for without a limit, as the uninterrupted call would be.
-bool ConnectBlocking(int fd, const sockaddr_in& to)
-{
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
-        return true;
-    if (errno != EINTR)
-        return false;
-    for (;;) {
-        pollfd p{fd, POLLOUT, 0};
-        const int rc = ::poll(&p, 1, -1);
-        if (rc > 0)
-            break;
-        if (rc < 0 && errno != EINTR)
-            return false;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
 } // namespace
@@ -236,20 +213,9 @@ bool HostLink::Connect(std::uint16_t port)
     if (port == 0)
         return false;
 
-    SocketFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.valid())
-        return false;
+    SocketFd socket = ConnectToLoopback(port);
     const int fd = socket.get();
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = 0;
-    sockaddr_in host{};
-    host.sin_family = AF_INET;
-    host.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // 127.0.0.1, never resolved
-    host.sin_port = htons(port);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        !ConnectBlocking(fd, host) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
+    if (!socket.valid() || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
         return false;
 
     d->fd = std::move(socket);

@@ -42,6 +42,10 @@ struct LoopbackListenOptions
     int receiveBuffer = 0; // > 0: SO_RCVBUF, set before listen so accepted sockets inherit it
 };
 
+// A blocking TCP connection from an ephemeral local port to 127.0.0.1:port (never resolved).
+// Invalid on failure, with errno telling why.
+SocketFd ConnectToLoopback(std::uint16_t port);
+
 // A TCP socket listening on 127.0.0.1, with the port it got in *boundPort. Invalid on failure,
 // with errno telling why.
 SocketFd ListenOnLoopback(const LoopbackListenOptions& options, std::uint16_t* boundPort);

@@ -1,8 +1,6 @@
 #include "TestPeer.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -60,13 +58,8 @@ void TestPeer::CloseListener()
 
 bool TestPeer::ConnectTo(std::uint16_t to)
 {
-    connFd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(to);
-    return connFd.valid() &&
-           ::connect(connFd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    connFd = ConnectToLoopback(to);
+    return connFd.valid();
 }
 
 bool TestPeer::Send(QByteArrayView bytes)
