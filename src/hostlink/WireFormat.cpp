@@ -6,6 +6,9 @@ namespace {
 
 void AppendUtf16Le(QByteArray& out, QStringView text)
 {
+    // An empty view may have no data pointer, which qToLittleEndian would hand to memcpy.
+    if (text.isEmpty())
+        return;
     const qsizetype at = out.size();
     out.resize(at + text.size() * 2);
     qToLittleEndian<quint16>(text.utf16(), text.size(), out.data() + at);
