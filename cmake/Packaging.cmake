@@ -6,7 +6,7 @@
 #   cpack --config BUILD/CPackConfig.cmake  quarvel_VERSION_ARCH.deb, installing under /usr
 
 # --- Documentation ---
-set(QUARVEL_DOC_DIR share/doc/quarvel)
+set(QUARVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarvel)
 install(FILES README.md docs/host-protocol.md docs/integrators.md DESTINATION ${QUARVEL_DOC_DIR})
 
 # --- Version record in the executable ---

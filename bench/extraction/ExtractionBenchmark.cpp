@@ -6,19 +6,18 @@
 #include "portals/PortalTable.h"
 
 #include <QFile>
+#include <array>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
-const char* const kKeys[] = {"ccc", "am", "es", "ba", "sp"};
-
-QString ReadPage(const char* key)
+QString ReadPage(const QString& key)
 {
-    QFile file(QStringLiteral(QUARVEL_BENCH_DATA_DIR "/") + QString::fromLatin1(key) +
-               QStringLiteral(".txt"));
+    QFile file(QStringLiteral(QUARVEL_BENCH_DATA_DIR "/") + key + QStringLiteral(".txt"));
     if (!file.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "bench_extraction: cannot read %s\n",
                      file.fileName().toLocal8Bit().constData());
@@ -120,27 +119,29 @@ int main(int argc, char** argv)
 {
     // Texts and portals are locals of main: they outlive every benchmark run.
     const TURIEstados table = BuiltInPortals();
-    QString texts[5][3];
+    const QList<BuiltInPortalPaths>& portals = BuiltInPortalPathList();
+    std::vector<std::array<QString, 3>> texts(static_cast<std::size_t>(portals.size()));
     const qsizetype sizes[] = {0, 64 * 1024, 1024 * 1024};
     const char* sizeNames[] = {"page", "64KiB", "1MiB"};
 
-    for (int p = 0; p < 5; ++p) {
-        const QString page = ReadPage(kKeys[p]);
+    for (qsizetype p = 0; p < portals.size(); ++p) {
+        const std::string key = portals[p].key.toStdString();
+        const QString page = ReadPage(portals[p].key);
         for (int s = 0; s < 3; ++s) {
             texts[p][s] = s == 0 ? page : Padded(page, sizes[s]);
-            const std::string suffix = std::string(kKeys[p]) + "/" + sizeNames[s];
+            const std::string suffix = key + "/" + sizeNames[s];
             benchmark::RegisterBenchmark(("compiled_once/" + suffix).c_str(), CompiledOnce,
                                          std::cref(table[p]), std::cref(texts[p][s]));
         }
-        benchmark::RegisterBenchmark(
-            (std::string("compile_each_time/") + kKeys[p] + "/page").c_str(), CompileEachTime,
-            std::cref(table[p]), std::cref(texts[p][0]), false);
-        benchmark::RegisterBenchmark(
-            (std::string("compile_each_time_jit/") + kKeys[p] + "/page").c_str(), CompileEachTime,
-            std::cref(table[p]), std::cref(texts[p][0]), true);
-        benchmark::RegisterBenchmark(
-            (std::string("compile_each_expression_alone/") + kKeys[p] + "/page").c_str(),
-            CompileEachExpressionAlone, std::cref(table[p]), std::cref(texts[p][0]));
+        benchmark::RegisterBenchmark(("compile_each_time/" + key + "/page").c_str(),
+                                     CompileEachTime, std::cref(table[p]), std::cref(texts[p][0]),
+                                     false);
+        benchmark::RegisterBenchmark(("compile_each_time_jit/" + key + "/page").c_str(),
+                                     CompileEachTime, std::cref(table[p]), std::cref(texts[p][0]),
+                                     true);
+        benchmark::RegisterBenchmark(("compile_each_expression_alone/" + key + "/page").c_str(),
+                                     CompileEachExpressionAlone, std::cref(table[p]),
+                                     std::cref(texts[p][0]));
     }
 
     // Worst cases for the match limit: many starts that each stay just under it.
@@ -148,9 +149,9 @@ int main(int argc, char** argv)
     const QString unit = QStringLiteral("CNPJ:") + QString(135, u'.') + QStringLiteral("x\n");
     while (esRuns.size() < 1024 * 1024)
         esRuns += unit;
-    esRuns += ReadPage("es");
-    benchmark::RegisterBenchmark("backtracking/es_cnpj_runs/1MiB", Adversarial, std::cref(table[2]),
-                                 std::cref(esRuns));
+    esRuns += ReadPage(QStringLiteral("es"));
+    benchmark::RegisterBenchmark("backtracking/es_cnpj_runs/1MiB", Adversarial,
+                                 std::cref(table[PortalIndexForKey(u"es")]), std::cref(esRuns));
     QString cccLabels;
     QString block;
     for (int i = 0; i < 100; ++i)
@@ -158,9 +159,9 @@ int main(int argc, char** argv)
     block += QStringLiteral("-x");
     while (cccLabels.size() < 1024 * 1024)
         cccLabels += block;
-    cccLabels += ReadPage("ccc");
+    cccLabels += ReadPage(QStringLiteral("ccc"));
     benchmark::RegisterBenchmark("backtracking/ccc_city_labels/1MiB", Adversarial,
-                                 std::cref(table[0]), std::cref(cccLabels));
+                                 std::cref(table[PortalIndexForKey(u"ccc")]), std::cref(cccLabels));
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

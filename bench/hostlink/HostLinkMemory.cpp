@@ -4,15 +4,14 @@
 // the host and reads the child's peak from wait4().
 
 #include "hostlink/HostLink.h"
+#include "hostlink/SocketFd.h"
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -31,37 +30,19 @@ enum ChildExit
     kNoEnd = 3
 };
 
-int ListenOnLoopback(std::uint16_t* port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 1) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return -1;
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
 // Calibration: a reader that keeps the whole message, as an unbounded receive buffer would.
 [[noreturn]] void RunKeepingReader(std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    SocketFd connection = ConnectToLoopback(port);
+    if (!connection.valid())
         ::_exit(kNoConnection);
+    const int fd = connection.get();
     QByteArray kept;
     char buffer[32768];
     ssize_t n = 0;
     while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
         kept.append(buffer, n);
-    ::close(fd);
+    connection.reset();
     ::_exit(kept.startsWith("close") ? kCloseCommand : kLinkDown);
 }
 
@@ -118,21 +99,21 @@ Run Measure(long long extra, bool keepingReader = false)
 {
     Run run;
     std::uint16_t port = 0;
-    const int listenFd = ListenOnLoopback(&port);
-    if (listenFd < 0)
+    SocketFd listener = ListenOnLoopback(LoopbackListenOptions(), &port);
+    if (!listener.valid())
         return run;
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(listenFd);
+        listener.reset();
         if (keepingReader)
             RunKeepingReader(port);
         RunProgram(port);
     }
-    pollfd p{listenFd, POLLIN, 0};
+    pollfd p{listener.get(), POLLIN, 0};
     if (pid > 0 && ::poll(&p, 1, 10000) == 1) {
-        const int fd = ::accept(listenFd, nullptr, nullptr);
-        if (fd >= 0) {
+        const SocketFd connection(::accept(listener.get(), nullptr, nullptr));
+        if (const int fd = connection.get(); fd >= 0) {
             static char chunk[65536];
             std::memset(chunk, 'z', sizeof chunk);
             bool ok = extra == 0 || SendAll(fd, "close", 5);
@@ -144,10 +125,9 @@ Run Measure(long long extra, bool keepingReader = false)
             char sink[4096];
             while (::recv(fd, sink, sizeof sink, 0) > 0) {
             }
-            ::close(fd);
         }
     }
-    ::close(listenFd);
+    listener.reset();
     int status = 0;
     rusage usage{};
     if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {

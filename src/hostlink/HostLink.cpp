@@ -1,13 +1,12 @@
 #include "hostlink/HostLink.h"
 
+#include "hostlink/SocketFd.h"
 #include "hostlink/WireFormat.h"
 
 #include <QSocketNotifier>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -53,27 +52,6 @@ bool WaitUntil(int fd, short events, Clock::time_point deadline)
     }
 }
 
-// Blocking connect. A signal may interrupt it; the attempt then goes on in the kernel and is
-// waited for without a limit, as the uninterrupted call would be.
-bool ConnectBlocking(int fd, const sockaddr_in& to)
-{
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
-        return true;
-    if (errno != EINTR)
-        return false;
-    for (;;) {
-        pollfd p{fd, POLLOUT, 0};
-        const int rc = ::poll(&p, 1, -1);
-        if (rc > 0)
-            break;
-        if (rc < 0 && errno != EINTR)
-            return false;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-}
-
 } // namespace
 
 struct HostLink::Private
@@ -86,7 +64,7 @@ struct HostLink::Private
     };
 
     HostLink* q;
-    int fd = -1;
+    SocketFd fd;
     LinkState state = LinkState::NotOpened;
     bool connectCalled = false;
     QByteArray prefix; // first bytes of the host's message, at most kKeptPrefix
@@ -100,9 +78,7 @@ struct HostLink::Private
     {
         if (notifier)
             notifier->setEnabled(false);
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
+        fd.reset();
         state = LinkState::Closed;
     }
 
@@ -112,7 +88,7 @@ struct HostLink::Private
         const bool wasUp = state == LinkState::Up;
         // Everything received has been read, so closing sends FIN, never RST.
         if (wasUp)
-            ::shutdown(fd, SHUT_WR);
+            ::shutdown(fd.get(), SHUT_WR);
         CloseSocket();
         if (!wasUp)
             return HostEnd::NotReached; // the program had disconnected; nothing to report
@@ -125,8 +101,8 @@ struct HostLink::Private
     HostEnd Intake()
     {
         char buffer[kReadSize];
-        for (int i = 0; i < kReadsPerTurn && fd >= 0; ++i) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        for (int i = 0; i < kReadsPerTurn && fd.valid(); ++i) {
+            const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
             if (n > 0) {
                 if (state == LinkState::Up && prefix.size() < kKeptPrefix)
                     prefix.append(buffer, std::min<qsizetype>(n, kKeptPrefix - prefix.size()));
@@ -173,7 +149,7 @@ struct HostLink::Private
         const char* p = bytes.data();
         qsizetype left = bytes.size();
         while (left > 0) {
-            const ssize_t n = ::send(fd, p, static_cast<std::size_t>(left), MSG_NOSIGNAL);
+            const ssize_t n = ::send(fd.get(), p, static_cast<std::size_t>(left), MSG_NOSIGNAL);
             if (n > 0) {
                 p += n;
                 left -= n;
@@ -182,7 +158,7 @@ struct HostLink::Private
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!WaitUntil(fd, POLLOUT, Clock::now() + writeStall))
+                if (!WaitUntil(fd.get(), POLLOUT, Clock::now() + writeStall))
                     return WriteResult::Stalled;
                 continue;
             }
@@ -207,26 +183,26 @@ HostLink::HostLink(QObject* parent) : QObject(parent), d(std::make_unique<Privat
 HostLink::~HostLink()
 {
     d->notifier.reset();
-    if (d->fd < 0)
+    if (!d->fd.valid())
         return;
     if (d->state == LinkState::Up)
-        ::shutdown(d->fd, SHUT_WR);
+        ::shutdown(d->fd.get(), SHUT_WR);
     // Closing while received bytes are unread would send RST, which can destroy what the host
     // has not read yet; so wait (bounded) for the host's end of stream, discarding its data.
     const Clock::time_point deadline = Clock::now() + d->closeWait;
     char buffer[kReadSize];
     while (Clock::now() < deadline) {
-        const ssize_t n = ::recv(d->fd, buffer, sizeof buffer, 0);
+        const ssize_t n = ::recv(d->fd.get(), buffer, sizeof buffer, 0);
         if (n > 0 || (n < 0 && errno == EINTR))
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitUntil(d->fd, POLLIN, deadline))
+            if (!WaitUntil(d->fd.get(), POLLIN, deadline))
                 break;
             continue;
         }
         break; // end of stream or socket error
     }
-    ::close(d->fd);
+    d->fd.reset();
 }
 
 bool HostLink::Connect(std::uint16_t port)
@@ -237,25 +213,12 @@ bool HostLink::Connect(std::uint16_t port)
     if (port == 0)
         return false;
 
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    SocketFd socket = ConnectToLoopback(port);
+    const int fd = socket.get();
+    if (!socket.valid() || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
         return false;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = 0;
-    sockaddr_in host{};
-    host.sin_family = AF_INET;
-    host.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // 127.0.0.1, never resolved
-    host.sin_port = htons(port);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        !ConnectBlocking(fd, host) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-        ::close(fd);
-        return false;
-    }
 
-    d->fd = fd;
+    d->fd = std::move(socket);
     d->state = LinkState::Up;
     d->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(d->notifier.get(), &QSocketNotifier::activated, this,
@@ -303,7 +266,7 @@ void HostLink::Disconnect()
     // The host reads the end of the stream right after the last byte sent. The socket stays
     // open, read and discarded, until the host ends its side: closing earlier with unread
     // bytes would reset the connection.
-    if (::shutdown(d->fd, SHUT_WR) != 0) {
+    if (::shutdown(d->fd.get(), SHUT_WR) != 0) {
         d->CloseSocket();
         return;
     }

@@ -16,6 +16,12 @@
 // Incoming bytes are read as they arrive (a socket notifier on the owner's thread); only the
 // first bytes of the host's message are kept, the rest is discarded. Writes go straight to the
 // kernel, so nothing can stay behind in a user-space buffer when the program exits.
+//
+// Why POSIX sockets and not QTcpSocket: the link must shut down only its sending side (the
+// host reads the end of the block as end of stream) and then keep reading until the host ends
+// its own side, because closing with unread bytes sends a reset that can destroy what the host
+// has not read yet. QTcpSocket can do neither: it has no half-close, and it closes itself as
+// soon as the peer ends its stream.
 class HostLink : public QObject
 {
     Q_OBJECT

@@ -21,6 +21,8 @@ int HexDigitValue(char16_t c)
 
 } // namespace
 
+// Hand-written on purpose: QString::toInt takes neither "$" nor a bare "x" prefix, nor the
+// 32-bit wrap-around of hexadecimal values that the host's grammar gives.
 std::optional<std::int32_t> StrToInt(QStringView text)
 {
     qsizetype i = 0;

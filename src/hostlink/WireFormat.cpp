@@ -1,14 +1,17 @@
 #include "hostlink/WireFormat.h"
 
+#include <QtEndian>
+
 namespace {
 
 void AppendUtf16Le(QByteArray& out, QStringView text)
 {
-    for (const QChar c : text) {
-        const char16_t unit = c.unicode();
-        out.append(static_cast<char>(unit & 0xFF));
-        out.append(static_cast<char>(unit >> 8));
-    }
+    // An empty view may have no data pointer, which qToLittleEndian would hand to memcpy.
+    if (text.isEmpty())
+        return;
+    const qsizetype at = out.size();
+    out.resize(at + text.size() * 2);
+    qToLittleEndian<quint16>(text.utf16(), text.size(), out.data() + at);
 }
 
 } // namespace

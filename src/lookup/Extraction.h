@@ -21,7 +21,8 @@ struct ExtractionResult
 QString CleanFieldValue(QStringView captured);
 
 // A portal with its detection and field expressions compiled once. Its evaluations reuse one
-// set of match buffers; calls from several threads are safe but take turns.
+// set of match buffers without a lock, so a portal is used from one thread at a time; a second
+// thread compiles a CompiledPortal of its own.
 class CompiledPortal
 {
 public:

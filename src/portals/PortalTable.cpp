@@ -1,9 +1,13 @@
 #include "portals/PortalTable.h"
 
+#include <QLoggingCategory>
 #include <QUrl>
 #include <array>
-#include <cstdio>
 #include <span>
+
+// Named after the variable: under Qt's default message pattern a line reads
+// "QUARVEL_PORTAL_HOSTS: <problem>", and QT_LOGGING_RULES="QUARVEL_PORTAL_HOSTS=false" hides it.
+Q_LOGGING_CATEGORY(lcPortalHosts, "QUARVEL_PORTAL_HOSTS")
 
 namespace {
 
@@ -239,7 +243,7 @@ PortalHosts PortalHostsFromEnvironment()
     PortalHosts hosts;
     const QString value = qEnvironmentVariable("QUARVEL_PORTAL_HOSTS");
     for (const QString& error : ApplyPortalHostsOverride(value, hosts))
-        std::fprintf(stderr, "QUARVEL_PORTAL_HOSTS: %s\n", error.toLocal8Bit().constData());
+        qCWarning(lcPortalHosts, "%s", qUtf8Printable(error));
     return hosts;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 enum TCefAplicationStatus
 {
@@ -42,8 +43,10 @@ public:
     QString ResourcesDirPath() const { return m_resourcesDirPath; }
     QString LocalesDirPath() const { return m_localesDirPath; }
 
-    // Show start-up failures in a box (they always go to standard error too).
+    // Show start-up failures in a box (they always go to standard error too), through
+    // StartupErrorBox; the toolkit is brought up for it when it is not running yet.
     bool ShowMessageDlg = true;
+    std::function<void(const QString& message)> StartupErrorBox;
 
     // True only in the main process once the engine is set up. In a helper process it runs the
     // helper to its end and returns false; ExitCode() then holds the helper's status.
@@ -74,21 +77,3 @@ private:
 
 // The one runtime object of the process, created first and released last by the entry.
 extern TCefApplication* GlobalCEFApp;
-
-// --- Start-up checks, as plain functions ---
-
-// The folder of the running executable (resolved through /proc/self/exe), with a trailing '/'.
-QString ExecutableDir();
-// exeDir joined with a relative value, cleaned; empty when the folder does not exist.
-QString ResolveRuntimeFolder(const QString& exeDir, const QString& value);
-// Whether path is a resource pack the engine can load: a readable file whose header and index
-// are whole and point inside it.
-bool IsUsablePackFile(const QString& path);
-// The engine's packs that must exist in the resources and locales folders (an empty folder
-// setting means the engine's installed default), as full paths of those missing or unusable.
-QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir);
-// The box text for missing files.
-QString MissingFilesMessage(const QStringList& missing);
-// The box text when the engine loaded at run time is not the one the program was built for;
-// empty when they match.
-QString EngineVersionMessage(const QString& expected, const QString& found);

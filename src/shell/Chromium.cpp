@@ -1,14 +1,15 @@
 #include "shell/Chromium.h"
 
 #include "shell/CefApplication.h"
+#include "shell/FrameReport.h"
 #include "shell/QuarvelPage.h"
 
 #include <QVBoxLayout>
-#include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
-#include <QWebEngineSettings>
 #include <QWebEngineView>
+
+namespace {
 
 TCefWindowOpenDisposition DispositionForWindowType(QWebEnginePage::WebWindowType type)
 {
@@ -24,6 +25,8 @@ TCefWindowOpenDisposition DispositionForWindowType(QWebEnginePage::WebWindowType
     }
     return WOD_UNKNOWN;
 }
+
+} // namespace
 
 TCefFrame::TCefFrame(QWebEnginePage* page, QString url, QString name, bool isMain)
     : m_page(page), m_url(std::move(url)), m_name(std::move(name)), m_isMain(isMain)
@@ -55,14 +58,8 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
     if (m_view != nullptr || m_closing || hostArea == nullptr)
         return false;
 
-    if (m_profile == nullptr) {
-        // No storage name: off the record, nothing written to disk.
-        m_profile = new QWebEngineProfile(this);
-        m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-        m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-        connect(m_profile, &QWebEngineProfile::downloadRequested, this,
-                [](QWebEngineDownloadRequest* download) { download->cancel(); });
-    }
+    if (m_profile == nullptr)
+        m_profile = NewQuarvelProfile(this);
 
     m_view = new QWebEngineView(hostArea);
     m_page = new QuarvelPage(m_profile, m_view);
@@ -75,12 +72,13 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
     hostArea->setFocusProxy(m_view);
     m_view->show();
 
-    connect(m_page, &QuarvelPage::newWindowRequested, this, &TChromium::onNewWindowRequested);
+    connect(m_page, &QuarvelPage::newWindowRefused, this,
+            [this](QWebEnginePage::WebWindowType type) {
+                onWindowRefused(DispositionForWindowType(type));
+            });
     connect(m_page, &QuarvelPage::subFrameLoaded, this, &TChromium::onSubFrameLoaded);
     connect(m_page, &QuarvelPage::mainFrameLoaded, this, &TChromium::onMainFrameLoaded);
     connect(m_page, &QWebEnginePage::loadFinished, this, &TChromium::onLoadFinished);
-    // A click on a link of a scheme the engine does not know would hand it to another program.
-    m_page->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
 
     m_page->setUrl(QUrl(DefaultUrl));
     QMetaObject::invokeMethod(this, &TChromium::OnAfterCreated, Qt::QueuedConnection);
@@ -173,15 +171,15 @@ std::optional<TCefFrame> TChromium::GetMainFrame() const
     return TCefFrame(m_page, m_page->url().toString(QUrl::FullyEncoded), QString(), true);
 }
 
-void TChromium::onNewWindowRequested(QWebEnginePage::WebWindowType type)
+void TChromium::onWindowRefused(TCefWindowOpenDisposition disposition)
 {
-    const int disposition = DispositionForWindowType(type);
+    // The owner's answer is not read: QuarvelPage::createWindow returns no page whatever it
+    // says, since the window holds one browser and has nowhere to show a second.
     bool refused = true;
-    if (type == QWebEnginePage::WebBrowserBackgroundTab)
+    if (disposition == WOD_NEW_BACKGROUND_TAB)
         Q_EMIT OnOpenUrlFromTab(disposition, refused);
     else
         Q_EMIT OnBeforePopup(disposition, refused);
-    // A second browser is not provided for: whatever the answer, no window is opened.
 }
 
 void TChromium::onLoadFinished(bool ok)

@@ -4,9 +4,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QWebEnginePage>
 #include <optional>
 
+class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
 class QWidget;
@@ -36,10 +36,8 @@ enum TCefWindowOpenDisposition
 // New tabs, new windows and popups are refused: the window holds exactly one browser.
 inline bool IsRefusedDisposition(int disposition)
 {
-    return static_cast<unsigned>(disposition - 3) < 4u;
+    return disposition >= WOD_NEW_FOREGROUND_TAB && disposition <= WOD_NEW_WINDOW;
 }
-
-TCefWindowOpenDisposition DispositionForWindowType(QWebEnginePage::WebWindowType type);
 
 class TChromium;
 
@@ -105,7 +103,7 @@ Q_SIGNALS:
 private:
     void runClose();
     void finishClose();
-    void onNewWindowRequested(QWebEnginePage::WebWindowType type);
+    void onWindowRefused(TCefWindowOpenDisposition disposition);
     void onLoadFinished(bool ok);
     // The engine's load end, once the shown document's [id, URL] is known.
     void reportEngineLoadEnd(const QString& url, bool ok, const QStringList& shown);

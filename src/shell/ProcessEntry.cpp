@@ -6,9 +6,11 @@
 
 int RunQuarvelProcess(
     int argc, char** argv,
-    const std::function<int(QApplication& app, const QStringList& hostArguments)>& mainRole)
+    const std::function<int(QApplication& app, const QStringList& hostArguments)>& mainRole,
+    const std::function<void(const QString& message)>& startupErrorBox)
 {
     GlobalCEFApp = new TCefApplication(argc, argv);
+    GlobalCEFApp->StartupErrorBox = startupErrorBox;
     GlobalCEFApp->SetFrameworkDirPath(QStringLiteral("./chromium/"));
     GlobalCEFApp->SetResourcesDirPath(QStringLiteral("./chromium/"));
     GlobalCEFApp->SetLocalesDirPath(QStringLiteral("./chromium/locales"));

@@ -3,6 +3,9 @@
 #include <cstring>
 #include <strings.h>
 
+// Hand-written on purpose: it runs on the raw argv before any QCoreApplication exists, and picks
+// the engine's --type= out of the engine's other switches, the last one first and ignoring case,
+// which QCommandLineParser cannot express.
 TCefProcessType ProcessTypeFromArguments(int argc, const char* const* argv, std::string* value)
 {
     static constexpr char prefix[] = "--type=";

@@ -1,89 +1,35 @@
 #include "shell/QuarvelPage.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
+#include "shell/FrameReport.h"
+
 #include <QMessageBox>
-#include <QRandomGenerator>
 #include <QWebEngineCertificateError>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineFullScreenRequest>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 
 namespace {
 
 constexpr auto kFrameScriptName = "quarvel-frame-report";
-// Set by the frame script in the main frame, in the application's script world.
-constexpr auto kDocumentIdVariable = "__quarvelDocumentId";
-
-QString newToken()
-{
-    QRandomGenerator* random = QRandomGenerator::system();
-    return QStringLiteral("quarvel:%1%2:")
-        .arg(random->generate64(), 16, 16, QLatin1Char('0'))
-        .arg(random->generate64(), 16, 16, QLatin1Char('0'));
-}
 
 } // namespace
 
-QString FrameScriptSource(const QString& token)
+QWebEngineProfile* NewQuarvelProfile(QObject* parent)
 {
-    // Runs in every frame, in the application's own script world, so the page can neither see
-    // the token nor change the function. The main frame reports its load too, under an id of
-    // its document: the engine's own load signal is lost when a page is asked for while the
-    // previous one is being committed.
-    return QStringLiteral(R"JS((function () {
-  // The engine's error pages are reported by the engine, under the URL that failed.
-  if (location.protocol === "chrome-error:") return;
-  var token = %1;
-  var main = window.top === window;
-  var documentId = "";
-  if (main) {
-    documentId = Date.now().toString(36) + "." + Math.random().toString(36).slice(2);
-    window.%2 = documentId;
-  }
-  function report() {
-    var text = !main && document.body ? document.body.innerText : "";
-    console.log(token + JSON.stringify([location.href, main ? "" : window.name, text, documentId]));
-  }
-  if (document.readyState === "complete") report();
-  else window.addEventListener("load", report);
-})();)JS")
-        .arg(QString::fromUtf8(QJsonDocument(QJsonArray{token}).toJson(QJsonDocument::Compact))
-                 .mid(1)
-                 .chopped(1),
-             QLatin1String(kDocumentIdVariable));
-}
-
-QString DocumentIdQuery()
-{
-    return QStringLiteral(
-               "[typeof %1 === \"string\" ? %1 : \"\", location.href, document.readyState]")
-        .arg(QLatin1String(kDocumentIdVariable));
-}
-
-bool ParseFrameReport(const QString& token, const QString& message, FrameReport& report)
-{
-    if (!message.startsWith(token))
-        return false;
-    QJsonParseError error;
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(QStringView(message).mid(token.size()).toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isArray())
-        return false;
-    const QJsonArray fields = doc.array();
-    if (fields.size() != 4)
-        return false;
-    for (const QJsonValue& field : fields) {
-        if (!field.isString())
-            return false;
-    }
-    report = {fields[0].toString(), fields[1].toString(), fields[2].toString(),
-              fields[3].toString()};
-    return true;
+    // No storage name: off the record, nothing written to disk.
+    auto* profile = new QWebEngineProfile(parent);
+    profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile,
+                     [](QWebEngineDownloadRequest* download) { download->cancel(); });
+    return profile;
 }
 
 QuarvelPage::QuarvelPage(QWebEngineProfile* profile, QObject* parent)
-    : QWebEnginePage(profile, parent), m_token(newToken())
+    : QWebEnginePage(profile, parent), m_token(NewFrameReportToken())
 {
     QWebEngineScript frameScript;
     frameScript.setName(QLatin1String(kFrameScriptName));
@@ -92,6 +38,9 @@ QuarvelPage::QuarvelPage(QWebEngineProfile* profile, QObject* parent)
     frameScript.setWorldId(QWebEngineScript::ApplicationWorld);
     frameScript.setRunsOnSubFrames(true);
     scripts().insert(frameScript);
+
+    // A click on a link of a scheme the engine does not know would hand it to another program.
+    settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
 
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl& origin, QWebEnginePage::Feature feature) {
@@ -105,7 +54,7 @@ QuarvelPage::QuarvelPage(QWebEngineProfile* profile, QObject* parent)
 
 QWebEnginePage* QuarvelPage::createWindow(WebWindowType type)
 {
-    Q_EMIT newWindowRequested(type);
+    Q_EMIT newWindowRefused(type);
     return nullptr;
 }
 

@@ -5,8 +5,13 @@
 
 class QMessageBox;
 
+// The profile every page of the program uses: off the record (nothing written to disk), and
+// every download cancelled.
+QWebEngineProfile* NewQuarvelProfile(QObject* parent);
+
 // The page that holds the whole browser policy: no popups, no permissions, no downloads, no
-// blocking script dialogs, and the reports of frame loads from the frame script.
+// links handed to other programs, no blocking script dialogs, and the reports of frame loads
+// from the frame script.
 class QuarvelPage : public QWebEnginePage
 {
     Q_OBJECT
@@ -15,8 +20,8 @@ public:
     QuarvelPage(QWebEngineProfile* profile, QObject* parent);
 
 Q_SIGNALS:
-    // A page asked for a new window or tab; nothing is ever opened.
-    void newWindowRequested(QWebEnginePage::WebWindowType type);
+    // A page asked for a new window or tab, and was refused it: nothing is ever opened.
+    void newWindowRefused(QWebEnginePage::WebWindowType type);
     // A sub-frame finished loading (reported by the frame script).
     void subFrameLoaded(const QString& url, const QString& name, const QString& text);
     // The main frame's document finished loading (reported by the frame script).
@@ -37,19 +42,3 @@ private:
     QString m_token;
     QPointer<QMessageBox> m_scriptMessage;
 };
-
-// Parses a frame script report; false when the message is not one (wrong token, bad form).
-// A main-frame report has a document id and neither name nor text.
-struct FrameReport
-{
-    QString url;
-    QString name;
-    QString text;
-    QString documentId;
-};
-bool ParseFrameReport(const QString& token, const QString& message, FrameReport& report);
-// The frame script that reports each frame's load with the given token.
-QString FrameScriptSource(const QString& token);
-// A script for the application's world of the main frame: evaluates to [document id, URL]; the
-// id is empty where the frame script has not run.
-QString DocumentIdQuery();

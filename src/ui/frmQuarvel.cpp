@@ -158,9 +158,8 @@ void TForm1::OpenHostLink()
         RequestClose();
         return;
     }
-    if (!IdTCPClient->Connect(*port))
-        RequestClose();
-    if (!IdTCPClient->Connected())
+    // Connected() also covers a host that ended its stream during the connect.
+    if (!IdTCPClient->Connect(*port) || !IdTCPClient->Connected())
         RequestClose();
 }
 

@@ -4,7 +4,7 @@
 #include "lookup/Extraction.h"
 #include "portals/URIEstado.h"
 #include "shell/Chromium.h"
-#include "shell/MessageBox.h"
+#include "ui/MessageBox.h"
 
 #include <QStringList>
 #include <QWidget>

@@ -3,8 +3,8 @@
 // key presses, the query form is submitted by a script standing in for the user.
 #include "BuiltInTable.h"
 #include "HttpFixtureServer.h"
-#include "shell/MessageBox.h"
 #include "ui/CBNorva.h"
+#include "ui/MessageBox.h"
 #include "ui/frmQuarvel.h"
 
 #include <QAbstractItemView>

@@ -6,7 +6,7 @@
 #include "BuiltInTable.h"
 #include "HttpFixtureServer.h"
 #include "TestPeer.h"
-#include "shell/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "ui/frmQuarvel.h"
 
 #include <QByteArray>

@@ -1,8 +1,8 @@
 // Program entry and start-up: process roles, the engine's folders beside the executable, the
 // start-up checks, and the real executable started the way the engine and the host start it.
 #include "TestUtil.h"
-#include "shell/CefApplication.h"
 #include "shell/ProcessType.h"
+#include "shell/StartupChecks.h"
 
 #include <QDataStream>
 #include <QDir>

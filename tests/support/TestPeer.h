@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostlink/SocketFd.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <chrono>
@@ -21,7 +23,7 @@ public:
     TestPeer(const TestPeer&) = delete;
     TestPeer& operator=(const TestPeer&) = delete;
 
-    bool Listening() const { return listenFd >= 0; }
+    bool Listening() const { return listenFd.valid(); }
     std::uint16_t Port() const { return port; }
 
     // Accepts the program's connection (true at once when one was accepted already). With
@@ -52,11 +54,11 @@ public:
     // Whatever arrives within `wait`, without requiring an end.
     QByteArray ReadFor(std::chrono::milliseconds wait);
 
-    int ConnectionFd() const { return connFd; }
+    int ConnectionFd() const { return connFd.get(); }
 
 private:
-    int listenFd = -1;
-    int connFd = -1;
+    SocketFd listenFd;
+    SocketFd connFd;
     std::uint16_t port = 0;
 };
 

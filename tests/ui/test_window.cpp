@@ -1,6 +1,6 @@
 // The main window over the real engine, offscreen, with a host written in the test.
-#include "shell/MessageBox.h"
 #include "ui/CBNorva.h"
+#include "ui/MessageBox.h"
 #include "ui/frmQuarvel.h"
 
 #include <QLabel>

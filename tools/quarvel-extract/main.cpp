@@ -6,6 +6,7 @@
 #include "lookup/Extraction.h"
 #include "portals/PortalTable.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -106,30 +107,48 @@ QString StatusNote(MatchStatus status)
     return {};
 }
 
+// The first argument that is not one of the options, as given (for the error message).
+QString FirstUnknownOption(const QStringList& arguments)
+{
+    for (const QString& arg : arguments.sliced(1)) {
+        if (arg == u"--")
+            break;
+        if (arg.startsWith(u'-') && arg != u"-" && arg != u"-h" && arg != u"--help" &&
+            arg != u"--version")
+            return arg;
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QStringList positional;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (!optionsEnded && arg == u"--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && (arg == u"--help" || arg == u"-h")) {
-            std::fputs(kUsage, stdout);
-            std::fputs("\n", stdout);
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (!optionsEnded && arg == u"--version") {
-            std::printf("quarvel-extract %s\n", QUARVEL_VERSION_STR);
-            return 0;
-        } else if (!optionsEnded && arg.startsWith(u'-') && arg != u"-") {
-            return UsageError(QStringLiteral("unknown option %1").arg(arg));
-        } else {
-            positional << (positional.size() == 1 ? QFile::decodeName(argv[i]) : arg);
-        }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    // The help and version texts are this tool's own, so the parser only sorts the arguments.
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringLiteral("version"));
+    parser.addOptions({helpOption, versionOption});
+    if (!parser.parse(arguments)) {
+        const QString unknown = FirstUnknownOption(arguments);
+        return UsageError(unknown.isEmpty() ? parser.errorText()
+                                            : QStringLiteral("unknown option %1").arg(unknown));
     }
+    if (parser.isSet(helpOption)) {
+        std::fputs(kUsage, stdout);
+        std::fputs("\n", stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("quarvel-extract %s\n", QUARVEL_VERSION_STR);
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         return UsageError(QStringLiteral("expected a portal and a file"));
 

@@ -43,12 +43,6 @@ HostSession::HostSession(HostOptions opts, QObject* parent)
 
 HostSession::~HostSession()
 {
-    connectionNotifier.reset();
-    listenNotifier.reset();
-    if (connectionFd >= 0)
-        ::close(connectionFd);
-    if (listenFd >= 0)
-        ::close(listenFd);
     if (child.state() != QProcess::NotRunning) {
         child.kill();
         child.waitForFinished(2000);
@@ -57,30 +51,20 @@ HostSession::~HostSession()
 
 bool HostSession::Start(QString* error)
 {
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listenFd < 0) {
-        *error = QStringLiteral("socket: ") + ErrnoText(errno);
-        return false;
-    }
-    const int on = 1;
-    ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(options.port);
-    socklen_t length = sizeof address;
-    if (::bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd, 4) != 0 ||
-        ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    LoopbackListenOptions listen;
+    listen.port = options.port;
+    listen.socketFlags = SOCK_NONBLOCK;
+    listen.reuseAddress = true;
+    listenFd = ListenOnLoopback(listen, &port);
+    if (!listenFd.valid()) {
         *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
                      .arg(options.port)
                      .arg(ErrnoText(errno));
         return false;
     }
-    port = ntohs(address.sin_port);
     Print(QStringLiteral("listening 127.0.0.1:%1").arg(port));
 
-    listenNotifier = std::make_unique<QSocketNotifier>(listenFd, QSocketNotifier::Read);
+    listenNotifier = std::make_unique<QSocketNotifier>(listenFd.get(), QSocketNotifier::Read);
     connect(listenNotifier.get(), &QSocketNotifier::activated, this,
             &HostSession::OnIncomingConnection);
     if (options.timeout > 0)
@@ -117,9 +101,9 @@ void HostSession::OnIncomingConnection()
 {
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
-    const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &length,
-                             SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0)
+    SocketFd fd(::accept4(listenFd.get(), reinterpret_cast<sockaddr*>(&peer), &length,
+                          SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd.valid())
         return; // gone before it was taken; nothing to report
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
@@ -127,14 +111,15 @@ void HostSession::OnIncomingConnection()
 
     if (accepted || done) {
         // The program connects once; anything more is a fault worth seeing.
-        ::close(fd);
+        fd.reset();
         Print(QLatin1String("error: another connection from ") + from + QLatin1String(" refused"));
         return;
     }
     accepted = true;
-    connectionFd = fd;
+    connectionFd = std::move(fd);
     Print(QLatin1String("accepted ") + from);
-    connectionNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connectionNotifier =
+        std::make_unique<QSocketNotifier>(connectionFd.get(), QSocketNotifier::Read);
     connect(connectionNotifier.get(), &QSocketNotifier::activated, this, &HostSession::OnReadable);
     if (options.closeAfter >= 0)
         closeTimer.start(Milliseconds(options.closeAfter));
@@ -144,7 +129,7 @@ void HostSession::OnReadable()
 {
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::recv(connectionFd, buffer, sizeof buffer, 0);
+        const ssize_t n = ::recv(connectionFd.get(), buffer, sizeof buffer, 0);
         if (n > 0) {
             PrintAll(decoder.Feed(QByteArrayView(buffer, n)));
             continue;
@@ -169,25 +154,24 @@ void HostSession::EndConnection(const QString& how)
     PrintAll(decoder.Finish());
     closeTimer.stop();
     connectionNotifier.reset();
-    ::close(connectionFd); // everything was read, so this is an orderly close
-    connectionFd = -1;
+    connectionFd.reset(); // everything was read, so this is an orderly close
     connectionEnded = true;
     MaybeFinish();
 }
 
 void HostSession::SendClose()
 {
-    if (connectionFd < 0)
+    if (!connectionFd.valid())
         return;
     static constexpr char kClose[] = "close";
-    const ssize_t n = ::send(connectionFd, kClose, sizeof kClose - 1, MSG_NOSIGNAL);
+    const ssize_t n = ::send(connectionFd.get(), kClose, sizeof kClose - 1, MSG_NOSIGNAL);
     if (n != static_cast<ssize_t>(sizeof kClose - 1)) {
         Print(QLatin1String("error: cannot send close: ") +
               (n < 0 ? ErrnoText(errno) : QStringLiteral("partial write")));
         return;
     }
     // The message ends with the end of our stream; the program acts on it only then.
-    ::shutdown(connectionFd, SHUT_WR);
+    ::shutdown(connectionFd.get(), SHUT_WR);
     Print(QStringLiteral("sent close"));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "StreamDecoder.h"
+#include "hostlink/SocketFd.h"
 
 #include <QObject>
 #include <QProcess>
@@ -50,8 +51,9 @@ private:
     void MaybeFinish();
 
     HostOptions options;
-    int listenFd = -1;
-    int connectionFd = -1;
+    // Declared before the notifiers, so that each notifier goes before its descriptor.
+    SocketFd listenFd;
+    SocketFd connectionFd;
     std::uint16_t port = 0;
     std::unique_ptr<QSocketNotifier> listenNotifier;
     std::unique_ptr<QSocketNotifier> connectionNotifier;

@@ -1,7 +1,10 @@
-#include "shell/MessageBox.h"
+#include "ui/MessageBox.h"
 
+#include <QLoggingCategory>
 #include <QTimer>
-#include <cstdio>
+
+// The test seam's lines read "message-box: <caption>: <text>" under Qt's default pattern.
+Q_LOGGING_CATEGORY(lcMessageBox, "message-box")
 
 void ShowMessageBox(const MessageBoxSpec& box, QWidget* parent)
 {
@@ -12,9 +15,7 @@ void ShowMessageBox(const MessageBoxSpec& box, QWidget* parent)
     bool ok = false;
     const int autoDismissMs = qEnvironmentVariableIntValue("QUARVEL_AUTO_DISMISS_BOXES", &ok);
     if (ok && autoDismissMs >= 0) {
-        std::fprintf(stderr, "message-box: %s: %s\n", qUtf8Printable(box.caption),
-                     qUtf8Printable(box.text));
-        std::fflush(stderr);
+        qCWarning(lcMessageBox, "%s: %s", qUtf8Printable(box.caption), qUtf8Printable(box.text));
         QTimer::singleShot(autoDismissMs, &dialog, &QDialog::accept);
     }
     dialog.exec();
