@@ -62,7 +62,8 @@ TEST_P(LinkFaultTest, NoHangNoCrashAndNoSilentLoss)
     site.setHtml(site.queryUrl(kAm), "<form><input name=\"ie\"></form>");
     site.setText(site.resultUrl(kAm), sample.text);
 
-    FaultWindow w({QString::number(host.Port())});
+    TestWindow w({QString::number(host.Port())});
+    w.window->show();
     ASSERT_TRUE(w.waitReady());
     const bool accepted = AcceptTurning(host);
     if (fault.beforeLookup) {
@@ -92,8 +93,8 @@ TEST_P(LinkFaultTest, NoHangNoCrashAndNoSilentLoss)
     if (hostThread.joinable())
         hostThread.join();
     QStringList loads;
-    for (const auto& [url, name] : w.loads)
-        loads << url + u'|' + name;
+    for (const LoadEnd& load : w.loads)
+        loads << load.url + u'|' + load.name;
     ASSERT_TRUE(closed) << "the window did not close; loads ended: "
                         << qPrintable(loads.join(QStringLiteral(", "))) << "; requests: "
                         << qPrintable(QStringList(site.server.requests()).join(u' '))
@@ -110,7 +111,7 @@ TEST_P(LinkFaultTest, NoHangNoCrashAndNoSilentLoss)
     const QByteArray received = duringBlock.bytes + rest.bytes;
     const bool whole =
         received == block && (rest.endOfStream || duringBlock.endOfStream) && w.boxes.isEmpty();
-    const bool toldLost = w.boxes == QStringList{kLostConnection};
+    const bool toldLost = w.boxTexts() == QStringList{kLostConnection};
     const char* outcome = whole      ? "block received whole"
                           : toldLost ? "lost-connection box"
                                      : "OTHER";
@@ -120,14 +121,14 @@ TEST_P(LinkFaultTest, NoHangNoCrashAndNoSilentLoss)
                 static_cast<long long>(block.size()), static_cast<long long>(tookMs));
     switch (fault.expect) {
     case Expect::BlockWhole:
-        EXPECT_TRUE(whole) << "boxes: " << qPrintable(w.boxes.join(u'|'));
+        EXPECT_TRUE(whole) << "boxes: " << qPrintable(w.boxTexts().join(u'|'));
         break;
     case Expect::LostConnectionBox:
-        EXPECT_TRUE(toldLost) << "boxes: " << qPrintable(w.boxes.join(u'|'));
+        EXPECT_TRUE(toldLost) << "boxes: " << qPrintable(w.boxTexts().join(u'|'));
         EXPECT_NE(received, block) << "a whole block and a lost-connection box";
         break;
     case Expect::WholeOrLostConnection:
-        EXPECT_TRUE(whole || toldLost) << "boxes: " << qPrintable(w.boxes.join(u'|'));
+        EXPECT_TRUE(whole || toldLost) << "boxes: " << qPrintable(w.boxTexts().join(u'|'));
         break;
     }
 }
@@ -195,7 +196,8 @@ TEST_P(FloodTest, SixtyFourMebibytesSlowlyThenTheEnd)
     const SampleResult sample = AmSample();
     site.setText(site.resultUrl(kAm), sample.text);
     TestPeer host;
-    FaultWindow w({QString::number(host.Port())});
+    TestWindow w({QString::number(host.Port())});
+    w.window->show();
     ASSERT_TRUE(w.waitReady());
     ASSERT_TRUE(AcceptTurning(host));
 
@@ -250,7 +252,7 @@ TEST_P(FloodTest, SixtyFourMebibytesSlowlyThenTheEnd)
         ASSERT_TRUE(WaitFor([&] { return w.loaded(site.queryUrl(kAm)); }, 15000));
         w.window->Chromium1->LoadURL(site.resultUrl(kAm));
         ASSERT_TRUE(w.waitClosed());
-        EXPECT_EQ(w.boxes, QStringList{kLostConnection});
+        EXPECT_EQ(w.boxTexts(), QStringList{kLostConnection});
     }
     if (!flood.endByClose) {
         // The program answers nothing and ends its stream in the orderly way.
@@ -279,7 +281,8 @@ TEST(LinkRefused, WindowClosesQuietly)
         TestPeer gone;
         port = gone.Port();
     }
-    FaultWindow w({QString::number(port)});
+    TestWindow w({QString::number(port)});
+    w.window->show();
     ASSERT_TRUE(w.waitClosed());
     EXPECT_TRUE(w.boxes.isEmpty());
     EXPECT_FALSE(w.window->IdTCPClient->Connected());

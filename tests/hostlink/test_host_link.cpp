@@ -1,9 +1,9 @@
+#include "EventLoopWait.h"
 #include "TestPeer.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/WireFormat.h"
 
 #include <QSignalSpy>
-#include <QTest>
 #include <cerrno>
 #include <future>
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ protected:
     }
 
     // Lets the event loop run, so that the link reads what has arrived.
-    static void Spin(std::chrono::milliseconds ms) { QTest::qWait(static_cast<int>(ms.count())); }
+    static void Spin(std::chrono::milliseconds ms) { ::Spin(static_cast<int>(ms.count())); }
 
     TestPeer host;
     std::unique_ptr<HostLink> link;
