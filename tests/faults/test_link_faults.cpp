@@ -264,10 +264,22 @@ TEST_P(FloodTest, SixtyFourMebibytesSlowlyThenTheEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(Floods, FloodTest,
-                         testing::Values(Flood{"CloseThenJunkThenHalfClose", "close", true, false},
-                                         Flood{"CloseThenJunkThenClose", "close", true, true},
-                                         Flood{"JunkThenHalfClose", "junk", false, false},
-                                         Flood{"JunkThenClose", "junk", false, true}),
+                         testing::Values(Flood{.name = "CloseThenJunkThenHalfClose",
+                                               .head = "close",
+                                               .isCloseCommand = true,
+                                               .endByClose = false},
+                                         Flood{.name = "CloseThenJunkThenClose",
+                                               .head = "close",
+                                               .isCloseCommand = true,
+                                               .endByClose = true},
+                                         Flood{.name = "JunkThenHalfClose",
+                                               .head = "junk",
+                                               .isCloseCommand = false,
+                                               .endByClose = false},
+                                         Flood{.name = "JunkThenClose",
+                                               .head = "junk",
+                                               .isCloseCommand = false,
+                                               .endByClose = true}),
                          [](const testing::TestParamInfo<Flood>& info) {
                              return std::string(info.param.name);
                          });

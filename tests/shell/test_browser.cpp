@@ -13,6 +13,7 @@
 #include <QWebEngineView>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -329,13 +330,53 @@ TEST(RuntimeObject, StartsOncePerProcess)
               QStringLiteral("GlobalCEFApp can only be initialized once per process."));
 }
 
-TEST(Dispositions, OnlyNewTabsWindowsAndPopupsAreRefused)
+struct DispositionCase
 {
-    for (int disposition = WOD_UNKNOWN; disposition <= WOD_IGNORE_ACTION; ++disposition)
-        EXPECT_EQ(IsRefusedDisposition(disposition), disposition >= 3 && disposition <= 6)
-            << disposition;
-    EXPECT_FALSE(IsRefusedDisposition(-1));
-    EXPECT_FALSE(IsRefusedDisposition(1000));
+    const char* name;
+    int disposition;
+    bool refused;
+};
+
+void PrintTo(const DispositionCase& c, std::ostream* os)
+{
+    *os << c.name;
 }
+
+class Dispositions : public testing::TestWithParam<DispositionCase>
+{};
+
+TEST_P(Dispositions, OnlyNewTabsWindowsAndPopupsAreRefused)
+{
+    EXPECT_EQ(IsRefusedDisposition(GetParam().disposition), GetParam().refused);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, Dispositions,
+    testing::Values(
+        DispositionCase{.name = "Unknown", .disposition = WOD_UNKNOWN, .refused = false},
+        DispositionCase{.name = "CurrentTab", .disposition = WOD_CURRENT_TAB, .refused = false},
+        DispositionCase{.name = "SingletonTab", .disposition = WOD_SINGLETON_TAB, .refused = false},
+        DispositionCase{
+            .name = "NewForegroundTab", .disposition = WOD_NEW_FOREGROUND_TAB, .refused = true},
+        DispositionCase{
+            .name = "NewBackgroundTab", .disposition = WOD_NEW_BACKGROUND_TAB, .refused = true},
+        DispositionCase{.name = "NewPopup", .disposition = WOD_NEW_POPUP, .refused = true},
+        DispositionCase{.name = "NewWindow", .disposition = WOD_NEW_WINDOW, .refused = true},
+        DispositionCase{.name = "SaveToDisk", .disposition = WOD_SAVE_TO_DISK, .refused = false},
+        DispositionCase{
+            .name = "OffTheRecord", .disposition = WOD_OFF_THE_RECORD, .refused = false},
+        DispositionCase{.name = "IgnoreAction", .disposition = WOD_IGNORE_ACTION, .refused = false},
+        // Values no engine gives, at and beyond both ends of the range.
+        DispositionCase{.name = "MinusOne", .disposition = -1, .refused = false},
+        DispositionCase{
+            .name = "PastTheLast", .disposition = WOD_IGNORE_ACTION + 1, .refused = false},
+        DispositionCase{.name = "Thousand", .disposition = 1000, .refused = false},
+        DispositionCase{
+            .name = "Lowest", .disposition = std::numeric_limits<int>::min(), .refused = false},
+        DispositionCase{
+            .name = "Highest", .disposition = std::numeric_limits<int>::max(), .refused = false}),
+    [](const testing::TestParamInfo<DispositionCase>& info) {
+        return std::string(info.param.name);
+    });
 
 } // namespace
