@@ -435,7 +435,7 @@ TEST_F(LookupTest, ChoosingAnotherPortalStopsTheWatchOfTheFirst)
 TEST_F(LookupTest, NoFieldFoundSendsEmptyLinesThenTellsTheUserThenCloses)
 {
     portals.server(kBa).setPage(
-        QStringLiteral("/Sintegra/Result.asp"),
+        BuiltInPortalPathList().at(kBa).resultPath,
         QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><h2>SINTEGRA - Bahia</h2>"
                           "<p>Nenhum contribuinte encontrado para o documento informado.</p>"
                           "<p><a href=\"/Sintegra/sintegra.asp?estado=BA\">Nova consulta</a></p>"));
@@ -526,7 +526,7 @@ protected:
     void serveCccAnswerInAFrame()
     {
         HttpFixtureServer& ccc = portals.server(kCcc);
-        ccc.setPage(QStringLiteral("/NFE/CCC"),
+        ccc.setPage(QueryPath(kCcc),
                     QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\">"
                                       "<div>CNPJ:</div><div>11.111.111/0001-11</div>"
                                       "<div>Nome da Empresa:</div><div>PAGINA PRINCIPAL</div>"
@@ -581,11 +581,11 @@ TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
     // AM's query page with its result page in a frame: the frame's URL is a result URL, the main
     // frame's is not.
     HttpFixtureServer& am = portals.server(kAm);
-    QByteArray query = am.pageFromRoot(QStringLiteral("/sintegra/index.asp")).body;
+    QByteArray query = am.pageFromRoot(QueryPath(kAm)).body;
     ASSERT_TRUE(query.contains("</body>"));
     query.replace("</body>", "<iframe name=\"previa\" src=\"/sintegra/sintegra.asp?hash=previa\""
                              " width=\"600\" height=\"400\"></iframe></body>");
-    am.setPage(QStringLiteral("/sintegra/index.asp"), query);
+    am.setPage(QueryPath(kAm), query);
 
     ASSERT_NO_FATAL_FAILURE(pick(kAm));
     ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kAm)));
@@ -595,7 +595,7 @@ TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
                 10000));
     EXPECT_TRUE(std::any_of(w->loads.cbegin(), w->loads.cend(), [&](const LoadEnd& load) {
         return load.name == QStringLiteral("previa") &&
-               load.url.startsWith(am.url(QStringLiteral("/sintegra/sintegra.asp?hash=")));
+               load.url.startsWith(am.url(BuiltInPortalPathList().at(kAm).resultPath));
     }));
     EXPECT_FALSE(w->texts.first().contains(QStringLiteral("Consultar")))
         << "the main frame's text was delivered instead of the frame's";
