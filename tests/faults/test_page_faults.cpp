@@ -508,7 +508,9 @@ TEST_P(RendererKillTest, InTheMiddleOfALookup)
     site.setText(site.queryUrl(kCcc), QStringLiteral("query page, no result yet"));
     openPortal(kCcc);
     ASSERT_TRUE(WaitFor([&] { return loaded(site.queryUrl(kCcc)); }, 15000)) << loadList();
-    Spin(700); // a retry is on its way
+    // A retry is on its way once the window has handled the query page's first text.
+    ASSERT_TRUE(WaitFor([&] { return !w->texts.isEmpty(); }, 15000));
+    ASSERT_TRUE(RunQueuedCalls());
 
     QWebEnginePage* page = w->page();
     ASSERT_NE(page, nullptr);
