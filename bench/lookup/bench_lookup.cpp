@@ -6,6 +6,7 @@
 // Prints the median and the spread of each over several lookups.
 //
 //   bench_lookup [RUNS]
+#include "EventLoopWait.h"
 #include "HttpFixtureServer.h"
 #include "shell/ProcessEntry.h"
 #include "ui/CBNorva.h"
@@ -14,7 +15,6 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -48,24 +48,6 @@ QByteArray delayedDetection(const QByteArray& detection)
            "}, 1000 + Math.random() * 500);</script>";
 }
 
-// Runs the event loop until predicate holds or ms have passed. QTest::qWaitFor sleeps between
-// its turns, which delays the engine's own work by tens of milliseconds per step and would
-// measure the harness instead of the program.
-template <typename Predicate> bool spinUntil(Predicate predicate, int ms)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (predicate())
-            loop.quit();
-    });
-    poll.start(1);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    if (!predicate())
-        loop.exec();
-    return predicate();
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -91,10 +73,10 @@ double lookupOnce(const Portal& portal, HttpFixtureServer& server)
     window.ShowBox = [](const MessageBoxSpec&) {};
     QSignalSpy closed(&window, &TForm1::Closed);
     window.show();
-    if (!spinUntil([&] { return host.hasPendingConnections(); }, 30000))
+    if (!WaitFor([&] { return host.hasPendingConnections(); }, 30000))
         return -1;
     std::unique_ptr<QTcpSocket> link(host.nextPendingConnection());
-    if (!spinUntil([&] { return window.AddressPnl->isEnabled(); }, 30000))
+    if (!WaitFor([&] { return window.AddressPnl->isEnabled(); }, 30000))
         return -1;
 
     QElapsedTimer clock;
@@ -120,14 +102,14 @@ double lookupOnce(const Portal& portal, HttpFixtureServer& server)
     window.cbUF->setCurrentIndex(portal.index);
     Q_EMIT window.cbUF->activated(portal.index);
     if (!portal.resultPath.isEmpty()) {
-        if (!spinUntil([&] { return server.requests().contains(portal.queryPath); }, 20000))
+        if (!WaitFor([&] { return server.requests().contains(portal.queryPath); }, 20000))
             return -1;
-        spinUntil([] { return false; }, 300);
+        Spin(300);
         window.Chromium1->LoadURL(resultUrl);
     }
-    if (!spinUntil([&] { return endNs >= 0; }, 20000) || startNs < 0)
+    if (!WaitFor([&] { return endNs >= 0; }, 20000) || startNs < 0)
         return -1;
-    spinUntil([&] { return closed.count() > 0; }, 20000);
+    WaitFor([&] { return closed.count() > 0; }, 20000);
     QObject::disconnect(&server, nullptr, nullptr, nullptr);
     return (endNs - startNs) / 1e6;
 }

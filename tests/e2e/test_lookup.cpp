@@ -2,16 +2,15 @@
 // portals served from loopback, and a host written in the test. The portal list is driven with
 // key presses, the query form is submitted by a script standing in for the user.
 #include "BuiltInTable.h"
+#include "EventLoopWait.h"
 #include "HttpFixtureServer.h"
+#include "QtPrinters.h"
+#include "TestHost.h"
+#include "TestWindow.h"
+#include "portals/PortalTable.h"
 #include "ui/CBNorva.h"
-#include "ui/MessageBox.h"
-#include "ui/frmQuarvel.h"
 
 #include <QAbstractItemView>
-#include <QDeadlineTimer>
-#include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -24,31 +23,37 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-// Readable texts in failure messages.
-static void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
-// The sample portals, in the order of the portal list: folder under samples/portals and the
-// path of the query page.
-struct SamplePortal
+// The query page of the portal at index, below its host.
+QString QueryPath(int index)
 {
-    const char* key;
-    const char* queryPath;
-};
-
-constexpr std::array<SamplePortal, 5> kSamplePortals = {{
-    {"ccc", "/NFE/CCC"},
-    {"am", "/sintegra/index.asp"},
-    {"es", "/"},
-    {"ba", "/Sintegra/sintegra.asp?estado=BA"},
-    {"sp", "/Pages/Cadastro/Consultas/ConsultaPublica/ConsultaPublica.aspx"},
-}};
+    return BuiltInPortalPathList().at(index).queryPath;
+}
 
 const QString kSpDetection = QStringLiteral("Código de controle da consulta: ");
+
+// Holds every close of a window until `ready` holds (at most 10 s): the close goes on once it
+// does, as it would have.
+class CloseHold : public QObject
+{
+public:
+    CloseHold(QWidget* window, std::function<bool()> ready) : m_ready(std::move(ready))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close)
+            WaitFor(m_ready, 10000);
+        return false;
+    }
+
+private:
+    std::function<bool()> m_ready;
+};
 
 // The bytes the host must receive for these lines, built here on their own: each line's UTF-16
 // code units low byte first, CR LF after each, then "." CR LF.
@@ -82,98 +87,32 @@ std::string Readable(const QByteArray& bytes)
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("<CRLF>\n")).toStdString();
 }
 
-// One HTTP server per portal, each on a loopback address of its own, serving its sample folder.
+// One HTTP server per portal, each on a loopback address of its own, serving its sample folder
+// (samples/portals/KEY).
 class SamplePortals
 {
 public:
     bool start()
     {
+        const QList<BuiltInPortalPaths>& portals = BuiltInPortalPathList();
         QStringList hosts;
-        for (std::size_t i = 0; i < kSamplePortals.size(); ++i) {
+        for (std::size_t i = 0; i < servers.size(); ++i) {
             auto& server = servers[i];
             server = std::make_unique<HttpFixtureServer>();
-            server->setRoot(QStringLiteral(QUARVEL_SAMPLES_DIR "/") +
-                            QLatin1String(kSamplePortals[i].key));
+            server->setRoot(QStringLiteral(QUARVEL_SAMPLES_DIR "/") + portals.at(i).key);
             if (!server->listen(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i))))
                 return false;
-            hosts.append(QLatin1String(kSamplePortals[i].key) + QLatin1Char('=') +
-                         server->origin());
+            hosts.append(portals.at(i).key + u'=' + server->origin());
         }
-        hostsValue = hosts.join(QLatin1Char(','));
+        hostsValue = hosts.join(u',');
         return true;
     }
 
     HttpFixtureServer& server(int index) { return *servers.at(index); }
-    QString queryUrl(int index) const
-    {
-        return servers.at(index)->url(QLatin1String(kSamplePortals.at(index).queryPath));
-    }
+    QString queryUrl(int index) const { return servers.at(index)->url(QueryPath(index)); }
 
     std::array<std::unique_ptr<HttpFixtureServer>, 5> servers;
     QString hostsValue;
-};
-
-// The host: listens on 127.0.0.1 and keeps what the program sends. Qt closes this side as soon as
-// the program ends its stream, which lets the program's orderly close finish at once.
-class TestHost
-{
-public:
-    TestHost() { EXPECT_TRUE(server.listen(QHostAddress::LocalHost)); }
-    ~TestHost()
-    {
-        if (link != nullptr)
-            QObject::disconnect(link.get(), nullptr, nullptr, nullptr);
-    }
-
-    QString port() const { return QString::number(server.serverPort()); }
-
-    bool waitForConnection(int ms = 30000)
-    {
-        if (link == nullptr &&
-            QTest::qWaitFor([&] { return server.hasPendingConnections(); }, ms)) {
-            link.reset(server.nextPendingConnection());
-            QTcpSocket* socket = link.get();
-            QObject::connect(socket, &QTcpSocket::readyRead,
-                             [this, socket] { data += socket->readAll(); });
-            QObject::connect(socket, &QTcpSocket::readChannelFinished,
-                             [this, socket] { data += socket->readAll(); });
-            QObject::connect(socket, &QTcpSocket::disconnected, [this] { ended = true; });
-        }
-        return link != nullptr;
-    }
-
-    bool waitForEnd(int ms = 30000)
-    {
-        return QTest::qWaitFor([&] { return ended; }, ms);
-    }
-
-    // Reads without the event loop (from inside a message box) until size bytes are in or the
-    // stream has ended.
-    void pull(qsizetype size, int ms = 5000)
-    {
-        const QDeadlineTimer deadline(ms);
-        while (link != nullptr && !ended && data.size() < size && !deadline.hasExpired())
-            link->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-    }
-
-    QTcpServer server;
-    std::unique_ptr<QTcpSocket> link;
-    QByteArray data;
-    bool ended = false;
-};
-
-struct LoadEnd
-{
-    QString url;
-    QString name;
-    bool main = false;
-};
-
-struct Box
-{
-    QMessageBox::Icon icon;
-    QString caption;
-    QString text;
 };
 
 class LookupTest : public testing::Test
@@ -185,26 +124,10 @@ protected:
         // Read by the window when it builds its portal table.
         qputenv("QUARVEL_PORTAL_HOSTS", portals.hostsValue.toUtf8());
 
-        window = std::make_unique<TForm1>(QStringList{host.port()});
-        window->ShowBox = [this](const MessageBoxSpec& box) {
-            boxes.append(Box{box.icon, box.caption, box.text});
-            if (onBox)
-                onBox();
-        };
-        closed = std::make_unique<QSignalSpy>(window.get(), &TForm1::Closed);
-        // Connected after the window's own handlers, so these run after them.
-        QObject::connect(window->Chromium1, &TChromium::OnLoadEnd,
-                         [this](const TCefFrame& frame, int) {
-                             loads.append({frame.GetUrl(), frame.GetName(), frame.IsMain()});
-                             if (onLoadEnd)
-                                 onLoadEnd(frame);
-                         });
-        QObject::connect(window->Chromium1, &TChromium::OnTextResultAvailable,
-                         [this](const QString& text) { texts.append(text); });
-
+        w = std::make_unique<TestWindow>(QStringList{host.port()});
+        window = w->window.get();
         window->show();
-        ASSERT_TRUE(QTest::qWaitFor(
-            [this] { return window->windowTitle() == QStringLiteral("Quarvel"); }, 30000));
+        ASSERT_TRUE(w->waitBrowserCreated());
         ASSERT_TRUE(host.waitForConnection());
         ASSERT_TRUE(window->cbUF->isEnabled());
         for (int i = 0; i < 5; ++i)
@@ -214,9 +137,8 @@ protected:
 
     void TearDown() override
     {
-        onLoadEnd = nullptr;
-        onBox = nullptr;
-        window.reset();
+        window = nullptr;
+        w.reset();
         qunsetenv("QUARVEL_PORTAL_HOSTS");
     }
 
@@ -227,35 +149,21 @@ protected:
         TCBNorva* combo = window->cbUF;
         QTest::keyClick(combo, Qt::Key_F4);
         QAbstractItemView* view = combo->view();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 5000));
+        ASSERT_TRUE(WaitFor([&] { return view->isVisible(); }, 5000));
         QTest::keyClick(view, Qt::Key_Home);
         for (int i = 0; i < index; ++i)
             QTest::keyClick(view, Qt::Key_Down);
         QTest::keyClick(view, Qt::Key_Return);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isVisible(); }, 5000));
+        ASSERT_TRUE(WaitFor([&] { return !view->isVisible(); }, 5000));
         ASSERT_EQ(combo->currentIndex(), index);
-    }
-
-    bool waitForMainLoad(const QString& url, int ms = 20000)
-    {
-        return QTest::qWaitFor(
-            [&] {
-                for (const LoadEnd& load : std::as_const(loads)) {
-                    if (load.main && load.url == url)
-                        return true;
-                }
-                return false;
-            },
-            ms);
     }
 
     // Runs a script in the main frame's page and waits for its value.
     QVariant evaluate(const QString& script)
     {
         auto result = std::make_shared<std::optional<QVariant>>();
-        window->Chromium1->GetBrowser()->page()->runJavaScript(
-            script, [result](const QVariant& value) { *result = value; });
-        if (!QTest::qWaitFor([&] { return result->has_value(); }, 10000))
+        w->page()->runJavaScript(script, [result](const QVariant& value) { *result = value; });
+        if (!WaitFor([&] { return result->has_value(); }, 10000))
             return QStringLiteral("<no answer>");
         return **result;
     }
@@ -279,21 +187,10 @@ protected:
             0);
     }
 
-    qsizetype textsContaining(const QString& needle) const
-    {
-        return std::count_if(texts.cbegin(), texts.cend(),
-                             [&](const QString& text) { return text.contains(needle); });
-    }
-
     SamplePortals portals;
     TestHost host;
-    std::unique_ptr<TForm1> window;
-    std::unique_ptr<QSignalSpy> closed;
-    QList<LoadEnd> loads;
-    QStringList texts;
-    QList<Box> boxes;
-    std::function<void()> onBox;
-    std::function<void(const TCefFrame&)> onLoadEnd;
+    std::unique_ptr<TestWindow> w;
+    TForm1* window = nullptr;
 };
 
 // --- One lookup per portal, from the choice in the list to the window's close ---
@@ -329,7 +226,7 @@ TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
 
     ASSERT_NO_FATAL_FAILURE(pick(param.index));
     EXPECT_EQ(window->CurrentSearch(), portal.estado);
-    ASSERT_TRUE(waitForMainLoad(queryUrl));
+    ASSERT_TRUE(w->waitMainLoad(queryUrl));
 
     const QStringList queryLinks = linkTargets();
     ASSERT_FALSE(queryLinks.isEmpty());
@@ -342,15 +239,16 @@ TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
 
     if (param.byContent) {
         // The query page lacks the detection text: its text is asked for again and again.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() >= 3; }, 10000));
-        EXPECT_EQ(textsContaining(portal.responseStringDetection), 0);
+        ASSERT_TRUE(WaitFor([&] { return w->texts.size() >= 3; }, 10000));
+        EXPECT_EQ(w->textsContaining(portal.responseStringDetection), 0);
     } else {
-        EXPECT_TRUE(texts.isEmpty()) << "the query page is not a result page: no text asked for";
+        EXPECT_TRUE(w->texts.isEmpty()) << "the query page is not a result page: no text asked for";
         // A text of the query page arriving anyway is ignored and asks for nothing more.
         window->Chromium1->RetrieveText();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() == 1; }, 10000));
-        QTest::qWait(1200);
-        EXPECT_EQ(texts.size(), 1) << "a text of the query page was asked for again";
+        ASSERT_TRUE(WaitFor([&] { return w->texts.size() == 1; }, 10000));
+        // Asking again would be the text watch, a timer: nothing can mark its absence.
+        Spin(kQuietPeriodMs);
+        EXPECT_EQ(w->texts.size(), 1) << "a text of the query page was asked for again";
         EXPECT_TRUE(host.data.isEmpty());
     }
 
@@ -363,35 +261,40 @@ TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
         std::optional<QStringList> links;
     };
     auto resultPage = std::make_shared<ResultPage>();
-    const qsizetype loadsBeforeSubmit = loads.size();
-    onLoadEnd = [this, resultPage,
-                 detection = portal.responseStringDetection](const TCefFrame& frame) {
+    const qsizetype loadsBeforeSubmit = w->loads.size();
+    w->onLoadEnd = [this, resultPage,
+                    detection = portal.responseStringDetection](const TCefFrame& frame) {
         if (!frame.IsMain() || !resultPage->url.isEmpty())
             return;
         resultPage->url = frame.GetUrl();
-        window->Chromium1->GetBrowser()->page()->runJavaScript(
-            QStringLiteral("[document.body.innerText,"
-                           " Array.from(document.getElementsByTagName('a'),"
-                           " a => a.getAttribute('href')).join('\\n')]"),
-            [resultPage, detection](const QVariant& value) {
-                const QVariantList parts = value.toList();
-                if (parts.size() != 2)
-                    return;
-                if (!detection.isEmpty())
-                    resultPage->hasDetection = parts[0].toString().contains(detection);
-                resultPage->links =
-                    parts[1].toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            });
+        w->page()->runJavaScript(QStringLiteral("[document.body.innerText,"
+                                                " Array.from(document.getElementsByTagName('a'),"
+                                                " a => a.getAttribute('href')).join('\\n')]"),
+                                 [resultPage, detection](const QVariant& value) {
+                                     const QVariantList parts = value.toList();
+                                     if (parts.size() != 2)
+                                         return;
+                                     if (!detection.isEmpty())
+                                         resultPage->hasDetection =
+                                             parts[0].toString().contains(detection);
+                                     resultPage->links = parts[1].toString().split(
+                                         QLatin1Char('\n'), Qt::SkipEmptyParts);
+                                 });
     };
-    const qsizetype textsBeforeSubmit = texts.size();
+    // The window closes the page as soon as it has the result, which can be before that answer
+    // is in: its close waits for the answer (or for the page load never to have come).
+    const CloseHold hold(window, [resultPage] {
+        return resultPage->url.isEmpty() || resultPage->links.has_value();
+    });
+    const qsizetype textsBeforeSubmit = w->texts.size();
     ASSERT_NO_FATAL_FAILURE(submitQuery());
 
     ASSERT_TRUE(host.waitForEnd()) << "received so far: " << Readable(host.data);
     EXPECT_EQ(Readable(host.data), Readable(ResultBlock(param.expected)));
     EXPECT_EQ(host.data, ResultBlock(param.expected));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
     EXPECT_EQ(window->Chromium1->GetBrowser(), nullptr);
-    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_TRUE(w->boxes.isEmpty());
 
     if (param.resultIsPageLoad) {
         ASSERT_FALSE(resultPage->url.isEmpty());
@@ -408,7 +311,7 @@ TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
                 EXPECT_NE(target, QStringLiteral("#"));
         }
     } else {
-        EXPECT_EQ(loads.size(), loadsBeforeSubmit) << "the answer came without a page load";
+        EXPECT_EQ(w->loads.size(), loadsBeforeSubmit) << "the answer came without a page load";
     }
     if (param.byContent) {
         // The result showed only after its page had loaded, and no load followed: the 500 ms
@@ -417,71 +320,77 @@ TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
             ASSERT_TRUE(resultPage->hasDetection.has_value());
             EXPECT_FALSE(*resultPage->hasDetection);
         }
-        ASSERT_GT(texts.size(), textsBeforeSubmit);
-        EXPECT_TRUE(texts.last().contains(portal.responseStringDetection));
+        ASSERT_GT(w->texts.size(), textsBeforeSubmit);
+        EXPECT_TRUE(w->texts.last().contains(portal.responseStringDetection));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     SamplePortals, PortalLookupTest,
     testing::Values(
-        PortalCase{"CCC",
-                   kCcc,
-                   true,
-                   true,
-                   false,
-                   false,
-                   {u"cnpj=12.345.678/0001-95"_s, u"cpf="_s, u"nome=AURORA DISTRIBUIDORA"_s,
-                    u"razaosocial=COMERCIAL AURORA LTDA"_s, u"inscricaoestadual=041234567"_s,
-                    u"endereco=RUA DAS ACACIAS"_s, u"numero=120"_s, u"complemento=SALA 3"_s,
-                    u"bairro=CENTRO"_s, u"cidade=MANAUS"_s, u"estado=AM"_s, u"cep=69005010"_s}},
+        PortalCase{.name = "CCC",
+                   .index = kCcc,
+                   .byContent = true,
+                   .resultIsPageLoad = true,
+                   .scriptOnQueryPage = false,
+                   .scriptOnResultPage = false,
+                   .expected = {u"cnpj=12.345.678/0001-95"_s, u"cpf="_s,
+                                u"nome=AURORA DISTRIBUIDORA"_s,
+                                u"razaosocial=COMERCIAL AURORA LTDA"_s,
+                                u"inscricaoestadual=041234567"_s, u"endereco=RUA DAS ACACIAS"_s,
+                                u"numero=120"_s, u"complemento=SALA 3"_s, u"bairro=CENTRO"_s,
+                                u"cidade=MANAUS"_s, u"estado=AM"_s, u"cep=69005010"_s}},
         // The telephone's separator takes one character, so a number that starts with "(" gives
         // an empty value.
-        PortalCase{"AM",
-                   kAm,
-                   false,
-                   true,
-                   true,
-                   false,
-                   {u"cnpj=23.456.789/0001-10"_s, u"nome=MADEIREIRA RIO NEGRO LTDA"_s,
-                    u"razaosocial=MADEIREIRA RIO NEGRO LTDA"_s, u"inscricaoestadual=04.234.567-8"_s,
-                    u"telefone="_s, u"endereco=AVENIDA EDUARDO RIBEIRO"_s, u"numero=520"_s,
-                    u"complemento=GALPAO 2"_s, u"bairro=CENTRO"_s, u"cidade=MANAUS"_s,
-                    u"estado=AM"_s, u"cep=69010-001"_s}},
-        PortalCase{"ES",
-                   kEs,
-                   false,
-                   true,
-                   true,
-                   true,
-                   {u"cnpj=45.678.901/0001-23"_s, u"cpf="_s, u"nome="_s,
-                    u"razaosocial=CAFE CAPIXABA COMERCIO LTDA"_s,
-                    u"inscricaoestadual=082.345.67-8"_s, u"telefone=2733221100"_s,
-                    u"endereco=AVENIDA JERÔNIMO MONTEIRO"_s, u"numero=240"_s,
-                    u"complemento=LOJA 1"_s, u"bairro=CENTRO"_s, u"cidade=VITÓRIA"_s,
-                    u"estado=ES"_s, u"cep=29010-002"_s}},
-        PortalCase{"BA",
-                   kBa,
-                   false,
-                   true,
-                   true,
-                   false,
-                   {u"cnpj=56.789.012/0001-34"_s, u"nome=DENDE DA BAHIA ALIMENTOS LTDA"_s,
-                    u"razaosocial=DENDE DA BAHIA ALIMENTOS LTDA"_s,
-                    u"inscricaoestadual=12.345.678"_s, u"telefone=(71) 33214455"_s,
-                    u"endereco=RUA DA GRECIA"_s, u"numero=120"_s, u"complemento=SALA 3"_s,
-                    u"bairro=COMERCIO"_s, u"cidade=SALVADOR"_s, u"estado=BA"_s, u"cep=40010010"_s}},
-        PortalCase{"SP",
-                   kSp,
-                   true,
-                   false,
-                   false,
-                   false,
-                   {u"cnpj=34.567.890/0001-12"_s, u"nome=PAULISTA PECAS"_s,
-                    u"razaosocial=PAULISTA PECAS E SERVICOS LTDA"_s,
-                    u"inscricaoestadual=123.456.789.110"_s, u"endereco=AVENIDA PAULISTA"_s,
-                    u"numero=1500"_s, u"complemento=CONJ 52"_s, u"bairro=BELA VISTA"_s,
-                    u"cidade=SÃO PAULO"_s, u"estado=SP"_s, u"cep=01310-100"_s}}),
+        PortalCase{.name = "AM",
+                   .index = kAm,
+                   .byContent = false,
+                   .resultIsPageLoad = true,
+                   .scriptOnQueryPage = true,
+                   .scriptOnResultPage = false,
+                   .expected = {u"cnpj=23.456.789/0001-10"_s, u"nome=MADEIREIRA RIO NEGRO LTDA"_s,
+                                u"razaosocial=MADEIREIRA RIO NEGRO LTDA"_s,
+                                u"inscricaoestadual=04.234.567-8"_s, u"telefone="_s,
+                                u"endereco=AVENIDA EDUARDO RIBEIRO"_s, u"numero=520"_s,
+                                u"complemento=GALPAO 2"_s, u"bairro=CENTRO"_s, u"cidade=MANAUS"_s,
+                                u"estado=AM"_s, u"cep=69010-001"_s}},
+        PortalCase{.name = "ES",
+                   .index = kEs,
+                   .byContent = false,
+                   .resultIsPageLoad = true,
+                   .scriptOnQueryPage = true,
+                   .scriptOnResultPage = true,
+                   .expected = {u"cnpj=45.678.901/0001-23"_s, u"cpf="_s, u"nome="_s,
+                                u"razaosocial=CAFE CAPIXABA COMERCIO LTDA"_s,
+                                u"inscricaoestadual=082.345.67-8"_s, u"telefone=2733221100"_s,
+                                u"endereco=AVENIDA JERÔNIMO MONTEIRO"_s, u"numero=240"_s,
+                                u"complemento=LOJA 1"_s, u"bairro=CENTRO"_s, u"cidade=VITÓRIA"_s,
+                                u"estado=ES"_s, u"cep=29010-002"_s}},
+        PortalCase{.name = "BA",
+                   .index = kBa,
+                   .byContent = false,
+                   .resultIsPageLoad = true,
+                   .scriptOnQueryPage = true,
+                   .scriptOnResultPage = false,
+                   .expected = {u"cnpj=56.789.012/0001-34"_s,
+                                u"nome=DENDE DA BAHIA ALIMENTOS LTDA"_s,
+                                u"razaosocial=DENDE DA BAHIA ALIMENTOS LTDA"_s,
+                                u"inscricaoestadual=12.345.678"_s, u"telefone=(71) 33214455"_s,
+                                u"endereco=RUA DA GRECIA"_s, u"numero=120"_s,
+                                u"complemento=SALA 3"_s, u"bairro=COMERCIO"_s, u"cidade=SALVADOR"_s,
+                                u"estado=BA"_s, u"cep=40010010"_s}},
+        PortalCase{.name = "SP",
+                   .index = kSp,
+                   .byContent = true,
+                   .resultIsPageLoad = false,
+                   .scriptOnQueryPage = false,
+                   .scriptOnResultPage = false,
+                   .expected = {u"cnpj=34.567.890/0001-12"_s, u"nome=PAULISTA PECAS"_s,
+                                u"razaosocial=PAULISTA PECAS E SERVICOS LTDA"_s,
+                                u"inscricaoestadual=123.456.789.110"_s,
+                                u"endereco=AVENIDA PAULISTA"_s, u"numero=1500"_s,
+                                u"complemento=CONJ 52"_s, u"bairro=BELA VISTA"_s,
+                                u"cidade=SÃO PAULO"_s, u"estado=SP"_s, u"cep=01310-100"_s}}),
     [](const testing::TestParamInfo<PortalCase>& info) { return std::string(info.param.name); });
 
 // --- The watch, and texts that must change nothing ---
@@ -489,17 +398,16 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LookupTest, ChoosingAnotherPortalStopsTheWatchOfTheFirst)
 {
     // AM's query page is slow to come, so SP's page stays in the browser after AM is chosen.
-    HttpFixtureServer::Page slow =
-        portals.server(kAm).pageFromRoot(QLatin1String(kSamplePortals[kAm].queryPath));
+    HttpFixtureServer::Page slow = portals.server(kAm).pageFromRoot(QueryPath(kAm));
     ASSERT_EQ(slow.status, 200);
     slow.delayMs = 2500;
-    portals.server(kAm).setPage(QLatin1String(kSamplePortals[kAm].queryPath), slow);
+    portals.server(kAm).setPage(QueryPath(kAm), slow);
 
     window->cbUF->setFocus();
     QTest::keyClick(window->cbUF, Qt::Key_End); // the last entry: SP
     ASSERT_EQ(window->CurrentSearch(), QStringLiteral("SP"));
-    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kSp)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() >= 2; }, 10000)) << "no watch";
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kSp)));
+    ASSERT_TRUE(WaitFor([&] { return w->texts.size() >= 2; }, 10000)) << "no watch";
 
     ASSERT_NO_FATAL_FAILURE(pick(kAm));
     ASSERT_EQ(window->CurrentSearch(), QStringLiteral("AM"));
@@ -510,15 +418,16 @@ TEST_F(LookupTest, ChoosingAnotherPortalStopsTheWatchOfTheFirst)
                              .arg(kSpDetection))
                     .toBool());
     window->Chromium1->RetrieveText();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return textsContaining(kSpDetection) > 0; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->textsContaining(kSpDetection) > 0; }, 10000));
 
-    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kAm), 20000));
-    const qsizetype settled = texts.size();
-    QTest::qWait(1500);
-    EXPECT_EQ(texts.size(), settled) << "SP's page text is still being asked for";
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kAm), 20000));
+    const qsizetype settled = w->texts.size();
+    // The watch is a timer: nothing can mark that it stopped.
+    Spin(kQuietPeriodMs);
+    EXPECT_EQ(w->texts.size(), settled) << "SP's page text is still being asked for";
     EXPECT_TRUE(host.data.isEmpty()) << Readable(host.data);
-    EXPECT_EQ(closed->count(), 0);
-    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_EQ(w->closed->count(), 0);
+    EXPECT_TRUE(w->boxes.isEmpty());
 }
 
 // --- A result page that yields no field ---
@@ -526,7 +435,7 @@ TEST_F(LookupTest, ChoosingAnotherPortalStopsTheWatchOfTheFirst)
 TEST_F(LookupTest, NoFieldFoundSendsEmptyLinesThenTellsTheUserThenCloses)
 {
     portals.server(kBa).setPage(
-        QStringLiteral("/Sintegra/Result.asp"),
+        BuiltInPortalPathList().at(kBa).resultPath,
         QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><h2>SINTEGRA - Bahia</h2>"
                           "<p>Nenhum contribuinte encontrado para o documento informado.</p>"
                           "<p><a href=\"/Sintegra/sintegra.asp?estado=BA\">Nova consulta</a></p>"));
@@ -536,23 +445,24 @@ TEST_F(LookupTest, NoFieldFoundSendsEmptyLinesThenTellsTheUserThenCloses)
                      u"cidade="_s, u"estado="_s, u"cep="_s});
     std::optional<bool> blockBeforeBox;
     std::optional<int> closesBeforeBox;
-    onBox = [&] {
+    w->onBox = [&] {
         host.pull(expected.size());
         blockBeforeBox = host.data == expected;
-        closesBeforeBox = int(closed->count());
+        closesBeforeBox = int(w->closed->count());
     };
 
     ASSERT_NO_FATAL_FAILURE(pick(kBa));
-    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kBa)));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kBa)));
     ASSERT_NO_FATAL_FAILURE(submitQuery());
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
     ASSERT_TRUE(host.waitForEnd());
     EXPECT_EQ(host.data, expected) << Readable(host.data);
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_EQ(boxes[0].icon, QMessageBox::Information);
-    EXPECT_EQ(boxes[0].caption, QStringLiteral("Information"));
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Cadastro não disponível na Sefaz da UF escolhida."));
+    ASSERT_EQ(w->boxes.size(), 1);
+    EXPECT_EQ(w->boxes[0].icon, QMessageBox::Information);
+    EXPECT_EQ(w->boxes[0].caption, QStringLiteral("Information"));
+    EXPECT_EQ(w->boxes[0].text,
+              QStringLiteral("Cadastro não disponível na Sefaz da UF escolhida."));
     EXPECT_EQ(blockBeforeBox, std::optional<bool>(true)) << "the block goes out before the box";
     EXPECT_EQ(closesBeforeBox, std::optional<int>(0)) << "the window closes after the box";
 }
@@ -562,19 +472,21 @@ TEST_F(LookupTest, NoFieldFoundSendsEmptyLinesThenTellsTheUserThenCloses)
 TEST_F(LookupTest, HostGoneBeforeTheResultShowsTheLostConnectionBoxOnceThenCloses)
 {
     host.link->disconnectFromHost();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->IdTCPClient->Connected(); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !window->IdTCPClient->Connected(); }, 10000));
 
     ASSERT_NO_FATAL_FAILURE(pick(kEs));
-    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kEs)));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kEs)));
     ASSERT_NO_FATAL_FAILURE(submitQuery());
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
-    QTest::qWait(300);
-    EXPECT_EQ(closed->count(), 1);
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
-    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Conexão perdida com o Norva TI. Tente novamente."));
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
+    // The browser is gone, so a second close could only be a close request already queued.
+    ASSERT_EQ(window->Chromium1->GetBrowser(), nullptr);
+    ASSERT_TRUE(RunQueuedCalls());
+    EXPECT_EQ(w->closed->count(), 1);
+    ASSERT_EQ(w->boxes.size(), 1);
+    EXPECT_EQ(w->boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(w->boxes[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(w->boxes[0].text, QStringLiteral("Conexão perdida com o Norva TI. Tente novamente."));
     EXPECT_TRUE(host.data.isEmpty()) << Readable(host.data);
 }
 
@@ -614,7 +526,7 @@ protected:
     void serveCccAnswerInAFrame()
     {
         HttpFixtureServer& ccc = portals.server(kCcc);
-        ccc.setPage(QStringLiteral("/NFE/CCC"),
+        ccc.setPage(QueryPath(kCcc),
                     QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\">"
                                       "<div>CNPJ:</div><div>11.111.111/0001-11</div>"
                                       "<div>Nome da Empresa:</div><div>PAGINA PRINCIPAL</div>"
@@ -627,39 +539,41 @@ protected:
 TEST_F(SubFrameTest, ContentPortalExaminesTheFramesOwnText)
 {
     serveCccAnswerInAFrame();
-    const qsizetype loadsBefore = loads.size();
+    const qsizetype loadsBefore = w->loads.size();
     ASSERT_NO_FATAL_FAILURE(pick(kCcc));
 
     ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
     EXPECT_EQ(host.data, ResultBlock(kCccFrameLines)) << Readable(host.data);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
-    EXPECT_TRUE(boxes.isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
+    EXPECT_TRUE(w->boxes.isEmpty());
     // The frame's load came first, and its text was delivered as the frame's alone.
-    ASSERT_GT(loads.size(), loadsBefore);
-    EXPECT_EQ(loads.at(loadsBefore).name, QStringLiteral("resultado"));
-    EXPECT_FALSE(loads.at(loadsBefore).main);
-    ASSERT_FALSE(texts.isEmpty());
-    EXPECT_FALSE(texts.first().contains(QStringLiteral("PAGINA PRINCIPAL")));
+    ASSERT_GT(w->loads.size(), loadsBefore);
+    EXPECT_EQ(w->loads.at(loadsBefore).name, QStringLiteral("resultado"));
+    EXPECT_FALSE(w->loads.at(loadsBefore).main);
+    ASSERT_FALSE(w->texts.isEmpty());
+    EXPECT_FALSE(w->texts.first().contains(QStringLiteral("PAGINA PRINCIPAL")));
 }
 
 TEST_F(SubFrameTest, TextArrivingAfterTheBlockIsIgnored)
 {
     serveCccAnswerInAFrame();
     // A second delivery of the frame's text right behind the first, as a second watch gives.
-    onLoadEnd = [this](const TCefFrame& frame) {
+    w->onLoadEnd = [this](const TCefFrame& frame) {
         if (frame.GetName() == QStringLiteral("resultado"))
             window->Chromium1->RetrieveText(frame.GetName());
     };
     ASSERT_NO_FATAL_FAILURE(pick(kCcc));
 
     ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
-    EXPECT_GE(textsContaining(QStringLiteral("QUADRO COMERCIO LTDA")), 2)
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
+    EXPECT_GE(w->textsContaining(QStringLiteral("QUADRO COMERCIO LTDA")), 2)
         << "the second text never arrived";
     EXPECT_EQ(host.data, ResultBlock(kCccFrameLines)) << Readable(host.data);
-    EXPECT_TRUE(boxes.isEmpty()) << qPrintable(boxes.value(0).text);
-    QTest::qWait(300);
-    EXPECT_EQ(closed->count(), 1);
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
+    // The browser is gone, so a second close could only be a close request already queued.
+    ASSERT_EQ(window->Chromium1->GetBrowser(), nullptr);
+    ASSERT_TRUE(RunQueuedCalls());
+    EXPECT_EQ(w->closed->count(), 1);
 }
 
 TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
@@ -667,27 +581,31 @@ TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
     // AM's query page with its result page in a frame: the frame's URL is a result URL, the main
     // frame's is not.
     HttpFixtureServer& am = portals.server(kAm);
-    QByteArray query = am.pageFromRoot(QStringLiteral("/sintegra/index.asp")).body;
+    QByteArray query = am.pageFromRoot(QueryPath(kAm)).body;
     ASSERT_TRUE(query.contains("</body>"));
     query.replace("</body>", "<iframe name=\"previa\" src=\"/sintegra/sintegra.asp?hash=previa\""
                              " width=\"600\" height=\"400\"></iframe></body>");
-    am.setPage(QStringLiteral("/sintegra/index.asp"), query);
+    am.setPage(QueryPath(kAm), query);
 
     ASSERT_NO_FATAL_FAILURE(pick(kAm));
-    ASSERT_TRUE(waitForMainLoad(portals.queryUrl(kAm)));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kAm)));
     // The frame's text was asked for, by the frame's name, and has arrived...
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return textsContaining(QStringLiteral("MADEIREIRA RIO NEGRO LTDA")) > 0; }, 10000));
-    EXPECT_TRUE(std::any_of(loads.cbegin(), loads.cend(), [&](const LoadEnd& load) {
+    ASSERT_TRUE(
+        WaitFor([&] { return w->textsContaining(QStringLiteral("MADEIREIRA RIO NEGRO LTDA")) > 0; },
+                10000));
+    EXPECT_TRUE(std::any_of(w->loads.cbegin(), w->loads.cend(), [&](const LoadEnd& load) {
         return load.name == QStringLiteral("previa") &&
-               load.url.startsWith(am.url(QStringLiteral("/sintegra/sintegra.asp?hash=")));
+               load.url.startsWith(am.url(BuiltInPortalPathList().at(kAm).resultPath));
     }));
-    EXPECT_FALSE(texts.first().contains(QStringLiteral("Consultar")))
+    EXPECT_FALSE(w->texts.first().contains(QStringLiteral("Consultar")))
         << "the main frame's text was delivered instead of the frame's";
-    // ...and changed nothing, the main frame being the query page.
-    QTest::qWait(500);
-    EXPECT_TRUE(host.data.isEmpty()) << Readable(host.data);
-    EXPECT_EQ(closed->count(), 0);
+    // ...and changed nothing, the main frame being the query page. The window takes a text in a
+    // queued call: once the calls queued behind it have run, a block would be in the host's
+    // socket and a close under way.
+    ASSERT_TRUE(RunQueuedCalls());
+    EXPECT_TRUE(host.received().isEmpty()) << Readable(host.data);
+    EXPECT_FALSE(window->Closing());
+    EXPECT_EQ(w->closed->count(), 0);
 
     ASSERT_NO_FATAL_FAILURE(submitQuery());
     ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
@@ -699,8 +617,8 @@ TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
                            u"complemento=GALPAO 2"_s, u"bairro=CENTRO"_s, u"cidade=MANAUS"_s,
                            u"estado=AM"_s, u"cep=69010-001"_s}))
         << Readable(host.data);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return closed->count() > 0; }, 20000));
-    EXPECT_TRUE(boxes.isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
+    EXPECT_TRUE(w->boxes.isEmpty());
 }
 
 } // namespace

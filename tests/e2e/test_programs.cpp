@@ -1,6 +1,7 @@
 // The real programs as a person or a host starts them: quarvel-samples serving the sample
 // portals, quarvel-host running Quarvel against them, and Quarvel on its own.
 #include "TestUtil.h"
+#include "portals/PortalTable.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -12,45 +13,22 @@
 
 namespace {
 
-const char* const kKeys[] = {"ccc", "am", "es", "ba", "sp"};
-
 // A running quarvel-samples and what it printed first.
-class SamplesTool
+class SamplesTool : public RunningTool
 {
 public:
     explicit SamplesTool(const QStringList& arguments = {})
-    {
-        process.setProgram(QStringLiteral(QUARVEL_SAMPLES_EXE));
-        process.setArguments(QStringList{QStringLiteral("--timeout"), QStringLiteral("170")} +
-                             arguments);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-    }
-    ~SamplesTool()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
-    // The next line of standard output, without its line end; empty when none comes.
-    QString nextLine(int ms = 10000)
-    {
-        while (!process.canReadLine()) {
-            if (!process.waitForReadyRead(ms))
-                return {};
-        }
-        return QString::fromUtf8(process.readLine()).trimmed();
-    }
+        : RunningTool(QStringLiteral(QUARVEL_SAMPLES_EXE),
+                      QStringList{QStringLiteral("--timeout"), QStringLiteral("170")} + arguments)
+    {}
 
     // The first lines: the QUARVEL_PORTAL_HOSTS value, then one query URL per portal.
     bool readHeader()
     {
         hostsValue = nextLine();
-        for (const char* key : kKeys) {
+        for (const BuiltInPortalPaths& portal : BuiltInPortalPathList()) {
             const QStringList parts = nextLine().split(QLatin1Char(' '));
-            if (parts.size() != 2 || parts[0] != QLatin1String(key))
+            if (parts.size() != 2 || parts[0] != portal.key)
                 return false;
             queryUrls.append(parts[1]);
         }
@@ -59,7 +37,6 @@ public:
         return origins.size() == 5;
     }
 
-    QProcess process;
     QString hostsValue;
     QStringList origins;
     QStringList queryUrls;
@@ -105,15 +82,17 @@ TEST(SamplesTool, PrintsTheHostsValueAndTheQueryUrlsFirst)
 {
     SamplesTool tool;
     ASSERT_TRUE(tool.readHeader()) << qPrintable(tool.hostsValue);
-    static const QRegularExpression hosts(QStringLiteral(
-        "^ccc=http://127\\.0\\.0\\.2:\\d+,am=http://127\\.0\\.0\\.3:\\d+,es=http://127\\.0\\.0\\.4:"
-        "\\d+,ba=http://127\\.0\\.0\\.5:\\d+,sp=http://127\\.0\\.0\\.6:\\d+$"));
+    // Each portal on an address of its own, in the table's order.
+    QStringList elements;
+    for (const BuiltInPortalPaths& portal : BuiltInPortalPathList()) {
+        elements.append(QStringLiteral("%1=http://127\\.0\\.0\\.%2:\\d+")
+                            .arg(portal.key)
+                            .arg(elements.size() + 2));
+    }
+    const QRegularExpression hosts(u'^' + elements.join(u',') + u'$');
     EXPECT_TRUE(hosts.match(tool.hostsValue).hasMatch()) << qPrintable(tool.hostsValue);
-    const char* const paths[] = {"/NFE/CCC", "/sintegra/index.asp", "/",
-                                 "/Sintegra/sintegra.asp?estado=BA",
-                                 "/Pages/Cadastro/Consultas/ConsultaPublica/ConsultaPublica.aspx"};
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(tool.queryUrls[i], tool.origins[i] + QLatin1String(paths[i]));
+        EXPECT_EQ(tool.queryUrls[i], tool.origins[i] + BuiltInPortalPathList().at(i).queryPath);
 }
 
 struct RequestCase
@@ -150,7 +129,7 @@ TEST_P(SamplesToolRequestTest, AnswersAsAPortalWould)
     }
     // Each request is logged with the portal's key.
     EXPECT_EQ(tool.nextLine(), QStringLiteral("%1 %2 %3 %4")
-                                   .arg(QLatin1String(kKeys[param.portal]),
+                                   .arg(BuiltInPortalPathList().at(param.portal).key,
                                         QLatin1String(param.method), QLatin1String(param.target))
                                    .arg(param.status));
 }
@@ -217,7 +196,8 @@ TEST(SamplesTool, OneAddressWithFivePortsAndItsRefusals)
     ASSERT_TRUE(timed.finished);
     EXPECT_EQ(timed.exitStatus, QProcess::NormalExit);
     EXPECT_EQ(timed.exitCode, 0);
-    EXPECT_TRUE(timed.standardOutput.startsWith("ccc=http://127.0.0.2:"));
+    EXPECT_TRUE(timed.standardOutput.startsWith(
+        (BuiltInPortalPathList().first().key + QStringLiteral("=http://127.0.0.2:")).toUtf8()));
 }
 
 // --- Quarvel started by a host, with the samples served ---

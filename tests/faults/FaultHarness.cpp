@@ -1,14 +1,9 @@
 #include "FaultHarness.h"
 
 #include "portals/PortalTable.h"
-#include "ui/CBNorva.h"
 
-#include <QEventLoop>
 #include <QFile>
-#include <QTest>
 #include <QUrl>
-#include <QWebEngineView>
-#include <algorithm>
 
 namespace {
 
@@ -30,15 +25,6 @@ SampleResult Sample(const QString& key)
 
 } // namespace
 
-bool AcceptTurning(TestPeer& host, std::chrono::milliseconds timeout,
-                   const std::function<bool()>& giveUp)
-{
-    return host.Accept(timeout, [&] {
-        Spin(10);
-        return !(giveUp && giveUp());
-    });
-}
-
 // --- PortalSite ---
 
 PortalSite::PortalSite()
@@ -47,8 +33,8 @@ PortalSite::PortalSite()
         return;
     const QString origin = server.origin();
     QStringList hosts;
-    for (const char* key : {"ccc", "am", "es", "ba", "sp"})
-        hosts << QLatin1String(key) + u'=' + origin;
+    for (const BuiltInPortalPaths& portal : BuiltInPortalPathList())
+        hosts << portal.key + u'=' + origin;
     qputenv("QUARVEL_PORTAL_HOSTS", hosts.join(u',').toUtf8());
     for (const TURIEstado& portal : BuiltInPortals(PortalHostsFromEnvironment())) {
         m_query << portal.URLconsulta;
@@ -103,104 +89,4 @@ SampleResult AmSample(const QString& street)
 SampleResult CccSample()
 {
     return Sample(QStringLiteral("ccc"));
-}
-
-// --- FaultWindow ---
-
-FaultWindow::FaultWindow(const QStringList& arguments)
-{
-    window = std::make_unique<TForm1>(arguments);
-    window->ShowBox = [this](const MessageBoxSpec& box) { boxes.append(box.text); };
-    closed = std::make_unique<QSignalSpy>(window.get(), &TForm1::Closed);
-    QObject::connect(window->Chromium1, &TChromium::OnLoadEnd, [this](const TCefFrame& frame, int) {
-        loads.append({frame.GetUrl(), frame.GetName()});
-    });
-    heartbeat.setInterval(20);
-    QObject::connect(&heartbeat, &QTimer::timeout, [this] { ++beats; });
-    heartbeat.start();
-    window->show();
-}
-
-FaultWindow::~FaultWindow()
-{
-    heartbeat.stop();
-    window.reset();
-}
-
-bool FaultWindow::waitReady(int ms) const
-{
-    return WaitFor(
-        [this] {
-            return window->windowTitle() == QStringLiteral("Quarvel") &&
-                   loaded(QStringLiteral("about:blank"));
-        },
-        ms);
-}
-
-bool FaultWindow::loaded(const QString& url) const
-{
-    return std::any_of(loads.begin(), loads.end(),
-                       [&](const std::pair<QString, QString>& load) { return load.first == url; });
-}
-
-void FaultWindow::pick(int index)
-{
-    window->cbUF->setCurrentIndex(index);
-    Q_EMIT window->cbUF->activated(index);
-}
-
-bool FaultWindow::responsive(int ticks, int ms) const
-{
-    const int before = beats;
-    return WaitFor([&] { return beats >= before + ticks; }, ms);
-}
-
-bool FaultWindow::waitClosed(int ms)
-{
-    return WaitFor([this] { return closed->count() > 0; }, ms);
-}
-
-bool FaultWindow::closeAndWait(int ms)
-{
-    window->close();
-    return waitClosed(ms);
-}
-
-QWebEnginePage* FaultWindow::page() const
-{
-    QWebEngineView* view = window->Chromium1->GetBrowser();
-    return view != nullptr ? view->page() : nullptr;
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(2);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-void Spin(int ms)
-{
-    WaitFor([] { return false; }, ms);
-}
-
-qint64 ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }

@@ -62,7 +62,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(host.Port() > 0);
-        w = std::make_unique<FaultWindow>(QStringList{QString::number(host.Port())});
+        w = std::make_unique<TestWindow>(QStringList{QString::number(host.Port())});
+        w->window->show();
         ASSERT_TRUE(w->waitReady());
         ASSERT_TRUE(AcceptTurning(host));
     }
@@ -87,8 +88,8 @@ protected:
     std::string loadList() const
     {
         QStringList list;
-        for (const auto& [url, name] : w->loads)
-            list << url + u'|' + name;
+        for (const LoadEnd& load : w->loads)
+            list << load.url + u'|' + load.name;
         return list.join(QStringLiteral(", ")).toStdString();
     }
 
@@ -104,7 +105,7 @@ protected:
         site.setText(site.queryUrl(kCcc), result.text);
         openPortal(kCcc);
         ASSERT_TRUE(w->waitClosed(30000));
-        EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
+        EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxTexts().join(u'|'));
         const TestPeer::Received r = host.ReadUntilEnd(10s);
         EXPECT_EQ(r.bytes, EncodeResultBlock(result.lines));
         EXPECT_TRUE(r.endOfStream);
@@ -115,7 +116,7 @@ protected:
     {
         ASSERT_TRUE(w->closeAndWait()) << "the window did not close";
         EXPECT_EQ(host.ReadFor(300ms), ClosingNotice());
-        EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
+        EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxTexts().join(u'|'));
     }
 
     int visibleTopLevels() const
@@ -128,7 +129,7 @@ protected:
 
     PortalSite site;
     TestPeer host;
-    std::unique_ptr<FaultWindow> w;
+    std::unique_ptr<TestWindow> w;
 };
 
 TEST_F(PageFaultTest, HundredsOfPopupsOpenNothing)
@@ -295,9 +296,10 @@ TEST_F(PageFaultTest, ConsoleFloodWithForgedFrameReports)
     const QString frameUrl = site.server.url(QStringLiteral("/frame"));
     ASSERT_TRUE(WaitFor([&] { return loaded(frameUrl); }, 60000));
     EXPECT_TRUE(w->responsive(50));
-    for (const auto& [url, name] : std::as_const(w->loads)) {
-        if (!name.isEmpty()) {
-            EXPECT_EQ(url, frameUrl) << "a forged report was taken for frame " << qPrintable(name);
+    for (const LoadEnd& load : std::as_const(w->loads)) {
+        if (!load.name.isEmpty()) {
+            EXPECT_EQ(load.url, frameUrl)
+                << "a forged report was taken for frame " << qPrintable(load.name);
         }
     }
     expectNothingSent();
@@ -335,7 +337,7 @@ TEST_F(PageFaultTest, TensOfMebibytesOfTextAfterAResult)
     openPortal(kAm);
     w->window->Chromium1->LoadURL(site.resultUrl(kAm));
     ASSERT_TRUE(w->waitClosed(60000));
-    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxTexts().join(u'|'));
     const TestPeer::Received r = host.ReadUntilEnd(10s);
     EXPECT_TRUE(r.bytes == EncodeResultBlock(result.lines)) << r.bytes.size() << " bytes";
     EXPECT_TRUE(r.endOfStream);
@@ -419,7 +421,7 @@ TEST_P(EarlyNavigationTest, ResultPageIsStillExamined)
     }
     ASSERT_TRUE(w->waitClosed(20000))
         << "the result page was not examined; loads ended: " << loadList();
-    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxTexts().join(u'|'));
     const TestPeer::Received r = host.ReadUntilEnd(10s);
     EXPECT_EQ(r.bytes, EncodeResultBlock(result.lines));
 }
@@ -506,7 +508,9 @@ TEST_P(RendererKillTest, InTheMiddleOfALookup)
     site.setText(site.queryUrl(kCcc), QStringLiteral("query page, no result yet"));
     openPortal(kCcc);
     ASSERT_TRUE(WaitFor([&] { return loaded(site.queryUrl(kCcc)); }, 15000)) << loadList();
-    Spin(700); // a retry is on its way
+    // A retry is on its way once the window has handled the query page's first text.
+    ASSERT_TRUE(WaitFor([&] { return !w->texts.isEmpty(); }, 15000));
+    ASSERT_TRUE(RunQueuedCalls());
 
     QWebEnginePage* page = w->page();
     ASSERT_NE(page, nullptr);

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <functional>
 #include <grp.h>
@@ -20,92 +19,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// A copy of the program in a folder of its own, with a chromium folder beside it that holds the
-// engine's packs and the en-US locale.
-class Bundle
-{
-public:
-    Bundle()
-    {
-        // Readable by any user: one case runs the program as an unprivileged one.
-        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                QFile::ReadOther | QFile::ExeOther |
-                                                QFile::ReadGroup | QFile::ExeGroup);
-        m_app = m_dir.path() + QStringLiteral("/app");
-        QDir().mkpath(m_app + QStringLiteral("/chromium/locales"));
-        m_exe = m_app + QStringLiteral("/quarvel");
-        EXPECT_TRUE(QFile::copy(QStringLiteral(QUARVEL_EXE), m_exe));
-        const QString resources =
-            QLibraryInfo::path(QLibraryInfo::DataPath) + QStringLiteral("/resources");
-        for (const QString& pack : QDir(resources).entryList({QStringLiteral("*.pak")}))
-            QFile::copy(resources + u'/' + pack, chromium() + u'/' + pack);
-        QFile::copy(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
-                        QStringLiteral("/qtwebengine_locales/en-US.pak"),
-                    chromium() + QStringLiteral("/locales/en-US.pak"));
-        m_cwd = m_dir.path() + QStringLiteral("/elsewhere");
-        QDir().mkpath(m_cwd);
-    }
-
-    QString root() const { return m_dir.path(); }
-    QString exe() const { return m_exe; }
-    QString chromium() const { return m_app + QStringLiteral("/chromium"); }
-    QString cwd() const { return m_cwd; }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_app;
-    QString m_exe;
-    QString m_cwd;
-};
-
-struct StartRun
-{
-    bool finished = false;
-    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
-    int exitCode = -1;
-    bool connected = false;
-    TestPeer::Received fromProgram;
-    QString standardError;
-};
-
-// Starts the program with a host's port, answers its connection with the close command and waits
-// (bounded) for it to end.
-StartRun RunAgainstHost(const QString& program, const QString& cwd,
-                        const std::function<void()>& inChild = nullptr)
-{
-    TestPeer host;
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments({QString::number(host.Port())});
-    process.setWorkingDirectory(cwd);
-    QProcessEnvironment env = ProgramTestEnvironment();
-    env.insert(QStringLiteral("HOME"), cwd);
-    process.setProcessEnvironment(env);
-    if (inChild)
-        process.setChildProcessModifier(inChild);
-    process.start();
-    StartRun run;
-    if (!process.waitForStarted(10000))
-        return run;
-    run.connected =
-        AcceptTurning(host, 60s, [&] { return process.state() == QProcess::NotRunning; });
-    if (run.connected) {
-        host.Send("close");
-        host.ShutdownWrite();
-        run.fromProgram = host.ReadUntilEnd(30s);
-    }
-    run.finished = process.state() == QProcess::NotRunning ||
-                   process.waitForFinished(run.connected ? 30000 : 60000);
-    if (!run.finished) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    run.exitStatus = process.exitStatus();
-    run.exitCode = process.exitCode();
-    run.standardError = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 // How a bundle is damaged before the program starts from it.
 struct Damage
@@ -128,7 +41,7 @@ void PrintTo(const Damage& c, std::ostream* os)
     *os << c.name;
 }
 
-void Apply(const Damage& damage, const Bundle& bundle)
+void Apply(const Damage& damage, const ProgramBundle& bundle)
 {
     const QString path = bundle.chromium() + u'/' + QLatin1String(damage.file);
     switch (damage.kind) {
@@ -164,7 +77,7 @@ class DamagedBundleTest : public testing::TestWithParam<Damage>
 TEST_P(DamagedBundleTest, RunsOrTellsTheUserAndEnds)
 {
     const Damage& damage = GetParam();
-    Bundle bundle;
+    ProgramBundle bundle;
     Apply(damage, bundle);
     std::function<void()> asNobody;
     if (damage.kind == Damage::Unreadable && ::geteuid() == 0) {
@@ -173,7 +86,7 @@ TEST_P(DamagedBundleTest, RunsOrTellsTheUserAndEnds)
                 ::_exit(111);
         };
     }
-    const StartRun run = RunAgainstHost(bundle.exe(), bundle.cwd(), asNobody);
+    const HostedRun run = RunAgainstHost(bundle.exe(), bundle.cwd(), asNobody);
 
     const bool toldUser = run.standardError.contains(QStringLiteral("message-box: "));
     std::printf("[ outcome  ] %s: %s, exit %s %d%s\n", damage.name,
@@ -217,13 +130,13 @@ INSTANTIATE_TEST_SUITE_P(Packs, DamagedBundleTest, testing::Values(
 // current directory.
 TEST(StartupPaths, ThroughASymbolicLinkBesideADecoyFolder)
 {
-    Bundle bundle;
+    ProgramBundle bundle;
     QTemporaryDir other;
     // A decoy beside the link: an empty chromium folder, every pack missing.
     ASSERT_TRUE(QDir().mkpath(other.path() + QStringLiteral("/chromium/locales")));
     const QString link = other.path() + QStringLiteral("/quarvel-link");
     ASSERT_TRUE(QFile::link(bundle.exe(), link));
-    const StartRun run = RunAgainstHost(link, other.path());
+    const HostedRun run = RunAgainstHost(link, other.path());
     ASSERT_TRUE(run.finished);
     EXPECT_TRUE(run.connected) << qPrintable(run.standardError.right(3000));
     EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
@@ -232,13 +145,13 @@ TEST(StartupPaths, ThroughASymbolicLinkBesideADecoyFolder)
 
 TEST(StartupPaths, ThroughASymbolicLinkToADamagedBundleNamesTheRealFolder)
 {
-    Bundle bundle;
+    ProgramBundle bundle;
     ASSERT_TRUE(QFile::remove(bundle.chromium() + QStringLiteral("/qtwebengine_resources.pak")));
     // The link's folder holds a complete bundle; it must not stand in for the real one.
-    Bundle beside;
+    ProgramBundle beside;
     const QString link = QFileInfo(beside.exe()).absolutePath() + QStringLiteral("/quarvel-link");
     ASSERT_TRUE(QFile::link(bundle.exe(), link));
-    const StartRun run = RunAgainstHost(link, beside.cwd());
+    const HostedRun run = RunAgainstHost(link, beside.cwd());
     ASSERT_TRUE(run.finished);
     EXPECT_FALSE(run.connected);
     EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
@@ -250,12 +163,12 @@ TEST(StartupPaths, ThroughASymbolicLinkToADamagedBundleNamesTheRealFolder)
 
 TEST(StartupPaths, CurrentDirectoryDeletedBeforeStart)
 {
-    Bundle bundle;
+    ProgramBundle bundle;
     const QString gone = bundle.root() + QStringLiteral("/gone");
     ASSERT_TRUE(QDir().mkpath(gone));
     const QByteArray gonePath = QFile::encodeName(gone);
     // In the child, between fork and exec: enter the folder, then remove it.
-    const StartRun run = RunAgainstHost(bundle.exe(), bundle.cwd(), [gonePath] {
+    const HostedRun run = RunAgainstHost(bundle.exe(), bundle.cwd(), [gonePath] {
         if (::chdir(gonePath.constData()) != 0 || ::rmdir(gonePath.constData()) != 0)
             ::_exit(112);
     });

@@ -1,9 +1,9 @@
+#include "EventLoopWait.h"
 #include "TestPeer.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/WireFormat.h"
 
 #include <QSignalSpy>
-#include <QTest>
 #include <cerrno>
 #include <future>
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ protected:
     }
 
     // Lets the event loop run, so that the link reads what has arrived.
-    static void Spin(std::chrono::milliseconds ms) { QTest::qWait(static_cast<int>(ms.count())); }
+    static void Spin(std::chrono::milliseconds ms) { ::Spin(static_cast<int>(ms.count())); }
 
     TestPeer host;
     std::unique_ptr<HostLink> link;
@@ -53,11 +53,18 @@ protected:
     std::unique_ptr<QSignalSpy> downSpy;
 };
 
+// How the host ends its stream after the message.
+enum class HostEnd
+{
+    ShutdownWrite, // shuts down its sending direction and keeps reading
+    Close
+};
+
 struct HostMessage
 {
     const char* name;
     QByteArray bytes;
-    bool endByShutdown; // shut down the sending direction, else close
+    HostEnd end;
     bool isCloseCommand;
 };
 
@@ -83,7 +90,7 @@ TEST_P(HostMessageTest, IsActedOnOnlyWhenTheHostEndsItsStream)
     EXPECT_TRUE(link->Connected());
     EXPECT_EQ(closeSpy->count() + downSpy->count(), 0);
 
-    if (m.endByShutdown)
+    if (m.end == HostEnd::ShutdownWrite)
         host.ShutdownWrite();
     else
         host.Close();
@@ -97,7 +104,7 @@ TEST_P(HostMessageTest, IsActedOnOnlyWhenTheHostEndsItsStream)
     EXPECT_EQ(link->SendClosingNoticeIfDue(), Outcome::NotDue);
     EXPECT_EQ(link->Tag, 0);
 
-    if (m.endByShutdown) {
+    if (m.end == HostEnd::ShutdownWrite) {
         // The program answers nothing and ends its stream in the orderly way.
         const TestPeer::Received r = host.ReadUntilEnd();
         EXPECT_TRUE(r.bytes.isEmpty());
@@ -106,20 +113,47 @@ TEST_P(HostMessageTest, IsActedOnOnlyWhenTheHostEndsItsStream)
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Messages, HostMessageTest, testing::Values(
-    HostMessage{"Close", "close", true, true},
-    HostMessage{"CloseThenClose", "close", false, true},
-    HostMessage{"CloseCrLf", "close\r\n", true, true},
-    HostMessage{"Closed", "closed", true, true},
-    HostMessage{"Capitals", "CLOSE", true, false},
-    HostMessage{"FourLetters", "clos", true, false},
-    HostMessage{"Utf16", QByteArray("c\0l\0o\0s\0e\0", 10), true, false},
-    HostMessage{"LeadingBlank", " close", true, false},
-    HostMessage{"Nothing", "", false, false},
-    HostMessage{"NothingShutdown", "", true, false}),
+INSTANTIATE_TEST_SUITE_P(
+    Messages, HostMessageTest,
+    testing::Values(
+        HostMessage{.name = "Close",
+                    .bytes = "close",
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = true},
+        HostMessage{.name = "CloseThenClose",
+                    .bytes = "close",
+                    .end = HostEnd::Close,
+                    .isCloseCommand = true},
+        HostMessage{.name = "CloseCrLf",
+                    .bytes = "close\r\n",
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = true},
+        HostMessage{.name = "Closed",
+                    .bytes = "closed",
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = true},
+        HostMessage{.name = "Capitals",
+                    .bytes = "CLOSE",
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = false},
+        HostMessage{.name = "FourLetters",
+                    .bytes = "clos",
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = false},
+        HostMessage{.name = "Utf16",
+                    .bytes = QByteArray("c\0l\0o\0s\0e\0", 10),
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = false},
+        HostMessage{.name = "LeadingBlank",
+                    .bytes = " close",
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = false},
+        HostMessage{.name = "Nothing", .bytes = "", .end = HostEnd::Close, .isCloseCommand = false},
+        HostMessage{.name = "NothingShutdown",
+                    .bytes = "",
+                    .end = HostEnd::ShutdownWrite,
+                    .isCloseCommand = false}),
     [](const testing::TestParamInfo<HostMessage>& info) { return std::string(info.param.name); });
-// clang-format on
 
 TEST_F(HostLinkTest, CloseCommandInPiecesIsOneMessage)
 {

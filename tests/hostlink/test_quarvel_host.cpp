@@ -1,5 +1,6 @@
 #include "QuarvelVersion.h"
 #include "TestPeer.h"
+#include "TestUtil.h"
 #include "hostlink/WireFormat.h"
 
 #include <QProcess>
@@ -12,31 +13,17 @@ using namespace std::chrono_literals;
 namespace {
 
 // A running quarvel-host and the events it printed.
-class HostTool
+class HostTool : public RunningTool
 {
 public:
     explicit HostTool(const QStringList& arguments)
-    {
-        process.setProgram(QStringLiteral(QUARVEL_HOST_EXE));
-        process.setArguments(arguments);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-    }
-    ~HostTool()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(2000);
-        }
-    }
+        : RunningTool(QStringLiteral(QUARVEL_HOST_EXE), arguments)
+    {}
 
     // The port from the first line, "listening 127.0.0.1:PORT".
     std::optional<std::uint16_t> Port()
     {
-        while (!process.canReadLine())
-            if (!process.waitForReadyRead(5000))
-                return std::nullopt;
-        firstLine = QString::fromUtf8(process.readLine()).trimmed();
+        firstLine = nextLine(5000);
         static const QRegularExpression listening(
             QStringLiteral("^listening 127\\.0\\.0\\.1:(\\d+)$"));
         const QRegularExpressionMatch m = listening.match(firstLine);
@@ -48,15 +35,15 @@ public:
     // Waits for the exit; the events after the first line, and the exit code (-1: no exit).
     int Finish(QStringList* events)
     {
-        if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)
-            return -1;
+        const int code = finish(20000);
+        if (code < 0)
+            return code;
         const QString out = QString::fromUtf8(process.readAllStandardOutput());
         *events = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        return process.exitCode();
+        return code;
     }
 
     QString firstLine;
-    QProcess process;
 };
 
 const QRegularExpression kAccepted(QStringLiteral("^accepted 127\\.0\\.0\\.1:\\d+$"));

@@ -75,23 +75,11 @@ ProgramRun HostedProgram::CloseAndWait(int timeoutMs)
     return run;
 }
 
-namespace {
-
-QByteArray readProcFile(qint64 pid, const char* name)
-{
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-} // namespace
-
 QStringList MappedFiles(qint64 pid, const QString& suffix)
 {
     QStringList files;
     // address perms offset dev inode path
-    for (const QByteArray& line : readProcFile(pid, "maps").split('\n')) {
+    for (const QByteArray& line : ReadProcFile(pid, "maps").split('\n')) {
         const qsizetype slash = line.indexOf('/');
         if (slash < 0)
             continue;
@@ -112,7 +100,7 @@ QList<qint64> ChildProcesses(qint64 pid)
         if (!numeric)
             continue;
         // pid (comm) state ppid ...; comm may hold blanks and parentheses.
-        const QByteArray stat = readProcFile(candidate, "stat");
+        const QByteArray stat = ReadProcFile(candidate, "stat");
         const qsizetype end = stat.lastIndexOf(')');
         if (end < 0)
             continue;
@@ -131,7 +119,7 @@ QString ProcessExecutable(qint64 pid)
 QStringList ProcessArguments(qint64 pid)
 {
     QStringList arguments;
-    QByteArray cmdline = readProcFile(pid, "cmdline");
+    QByteArray cmdline = ReadProcFile(pid, "cmdline");
     if (cmdline.endsWith('\0'))
         cmdline.chop(1);
     for (const QByteArray& argument : cmdline.split('\0'))

@@ -208,107 +208,28 @@ TEST(StartupMessages, MissingFilesAndVersionTexts)
 
 // --- The real executable ---
 
-// A copy of the program in a folder of its own, with a chromium folder beside it holding the
-// engine's packs (all of them, or all but one).
-class Bundle
-{
-public:
-    explicit Bundle(const QString& omit = QString())
-    {
-        const QString app = m_dir.path() + QStringLiteral("/app");
-        QDir().mkpath(app + QStringLiteral("/chromium/locales"));
-        m_exe = app + QStringLiteral("/quarvel");
-        EXPECT_TRUE(QFile::copy(QStringLiteral(QUARVEL_EXE), m_exe));
-        const QString resources =
-            QLibraryInfo::path(QLibraryInfo::DataPath) + QStringLiteral("/resources");
-        for (const QString& pack : QDir(resources).entryList({QStringLiteral("*.pak")})) {
-            if (pack != omit)
-                QFile::copy(resources + QLatin1Char('/') + pack,
-                            app + QStringLiteral("/chromium/") + pack);
-        }
-        QFile::copy(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
-                        QStringLiteral("/qtwebengine_locales/en-US.pak"),
-                    app + QStringLiteral("/chromium/locales/en-US.pak"));
-        m_cwd = m_dir.path() + QStringLiteral("/elsewhere");
-        QDir().mkpath(m_cwd);
-    }
-
-    QString exe() const { return m_exe; }
-    QString chromium() const
-    {
-        return QFileInfo(m_exe).absolutePath() + QStringLiteral("/chromium");
-    }
-    // A current directory that is neither the executable's nor the test's.
-    QString cwd() const { return m_cwd; }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_exe;
-    QString m_cwd;
-};
-
 TEST(ProgramStartup, MissingPackGivesTheMissingFilesBoxAndNoWindow)
 {
-    Bundle bundle(QStringLiteral("qtwebengine_resources_200p.pak"));
+    const ProgramBundle bundle(QStringLiteral("qtwebengine_resources_200p.pak"));
     QTcpServer host;
     ASSERT_TRUE(host.listen(QHostAddress::LocalHost));
 
     const ProgramRun run =
         RunProgram(bundle.exe(), {QString::number(host.serverPort())}, bundle.cwd(), 60000);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
-    EXPECT_NE(run.exitCode, 0);
-    const QString err = QString::fromUtf8(run.standardError);
-    const QString expected = QStringLiteral("Qt WebEngine binaries missing !\r\n\r\n"
-                                            "The missing files are :\r\n") +
-                             bundle.chromium() + QStringLiteral("/qtwebengine_resources_200p.pak");
-    EXPECT_TRUE(err.contains(expected)) << qPrintable(err);
-    EXPECT_TRUE(err.contains(QStringLiteral("message-box: Error: Qt WebEngine binaries missing !")))
-        << qPrintable(err);
-    // No main window: the host link, opened once the window's browser exists, never came.
-    EXPECT_FALSE(host.waitForNewConnection(200));
-}
-
-// Starts the program, answers its connection with "close" and waits for it to end.
-ProgramRun runUntilHostCloses(const QString& exe, const QString& cwd, bool& connected)
-{
-    QTcpServer host;
-    EXPECT_TRUE(host.listen(QHostAddress::LocalHost));
-    QProcess process;
-    process.setProgram(exe);
-    process.setArguments({QString::number(host.serverPort())});
-    process.setWorkingDirectory(cwd);
-    process.setProcessEnvironment(ProgramTestEnvironment());
-    process.start();
-    connected = host.waitForNewConnection(60000);
-    if (connected) {
-        QTcpSocket* link = host.nextPendingConnection();
-        link->write("close");
-        link->waitForBytesWritten(5000);
-        link->disconnectFromHost();
-    }
-    ProgramRun run;
-    run.finished = process.waitForFinished(60000);
-    if (!run.finished)
-        process.kill();
-    process.waitForFinished(5000);
-    run.exitStatus = process.exitStatus();
-    run.exitCode = process.exitCode();
-    run.standardError = process.readAllStandardError();
-    return run;
+    ExpectStoppedForMissingPack(
+        run, bundle.chromium() + QStringLiteral("/qtwebengine_resources_200p.pak"), host);
 }
 
 TEST(ProgramStartup, CompleteBundleStartsFromAnotherDirectory)
 {
-    Bundle bundle;
-    bool connected = false;
-    const ProgramRun run = runUntilHostCloses(bundle.exe(), bundle.cwd(), connected);
-    EXPECT_TRUE(connected);
+    const ProgramBundle bundle;
+    const HostedRun run = RunAgainstHost(bundle.exe(), bundle.cwd());
+    EXPECT_TRUE(run.connected);
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
-    EXPECT_EQ(run.exitCode, 0) << run.standardError.constData();
-    EXPECT_FALSE(run.standardError.contains("Release of profile requested"))
-        << run.standardError.constData();
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.standardError);
+    EXPECT_FALSE(run.standardError.contains(QStringLiteral("Release of profile requested")))
+        << qPrintable(run.standardError);
 }
 
 struct SpawnedRole
@@ -328,14 +249,14 @@ class ProgramRoleTest : public testing::TestWithParam<SpawnedRole>
 protected:
     static void SetUpTestSuite()
     {
-        bundle = std::make_unique<Bundle>(QStringLiteral("qtwebengine_resources_100p.pak"));
+        bundle = std::make_unique<ProgramBundle>(QStringLiteral("qtwebengine_resources_100p.pak"));
     }
     static void TearDownTestSuite() { bundle.reset(); }
 
-    static std::unique_ptr<Bundle> bundle;
+    static std::unique_ptr<ProgramBundle> bundle;
 };
 
-std::unique_ptr<Bundle> ProgramRoleTest::bundle;
+std::unique_ptr<ProgramBundle> ProgramRoleTest::bundle;
 
 // A bundle with a missing pack shows the role: only the main process checks the packs, and only
 // the main process connects to the host.
