@@ -10,9 +10,8 @@
 
 SandboxProbe ProbeSandboxNamespaces()
 {
-    // A fork-like clone (no new stack): the child only exits, so it needs nothing of the parent
-    // beyond the copy it gets. A plain fork followed by unshare would not do: unshare refuses a
-    // new user namespace to a process with threads, and the engine's zygote clones as here.
+    // One fork-like clone (no new stack), the call the engine's zygote makes: the child is born
+    // in the new namespaces and only exits, so it needs nothing but its copy of this process.
     const long child = ::syscall(SYS_clone, CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET | SIGCHLD,
                                  nullptr, nullptr, nullptr, nullptr);
     if (child == 0)
