@@ -8,10 +8,12 @@
 
 int main(int argc, char** argv)
 {
-    // The same engine settings as the program: no GPU, no sandbox.
+    // The same engine settings as the program: no GPU; the sandbox as the caller leaves it,
+    // except for root, for whom the engine refuses it.
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
             "--disable-gpu --disable-gpu-compositing --disable-gpu-shader-disk-cache");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (::geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
 

@@ -1,5 +1,6 @@
 #include "shell/CefApplication.h"
 
+#include "shell/SandboxPolicy.h"
 #include "shell/StartupChecks.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <unistd.h>
 
 namespace QtWebEngineCore {
 // Exported by the engine library: runs one of the engine's helper processes.
@@ -150,8 +152,14 @@ void TCefApplication::ConfigureEngineEnvironment() const
         qputenv("QTWEBENGINE_LOCALES_PATH", QFile::encodeName(m_localesDirPath));
     appendEnvironment("QTWEBENGINE_CHROMIUM_FLAGS",
                       "--disable-gpu --disable-gpu-compositing --disable-gpu-shader-disk-cache");
-    // Chromium refuses to run as root with its sandbox on.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // The caller's own switch is left as it is.
+    const bool callerDisabled = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
+    const SandboxDecision sandbox = DecideSandbox(::geteuid(), callerDisabled);
+    if (!sandbox.on) {
+        qWarning("%s", qUtf8Printable(SandboxOffLine(sandbox)));
+        if (!callerDisabled)
+            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // The engine's start-up report is a log of its own; the program keeps none.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
