@@ -1,6 +1,7 @@
 #include "shell/Chromium.h"
 
 #include "shell/CefApplication.h"
+#include "shell/LocalNetworkGuard.h"
 #include "shell/QuarvelPage.h"
 
 #include <QVBoxLayout>
@@ -62,6 +63,7 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
         m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         connect(m_profile, &QWebEngineProfile::downloadRequested, this,
                 [](QWebEngineDownloadRequest* download) { download->cancel(); });
+        m_profile->setUrlRequestInterceptor(new LocalNetworkGuard(this));
     }
 
     m_view = new QWebEngineView(hostArea);
