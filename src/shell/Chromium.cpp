@@ -68,6 +68,7 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
 
     m_view = new QWebEngineView(hostArea);
     m_page = new QuarvelPage(m_profile, m_view);
+    m_page->setLocalNetworkGuard(findChild<LocalNetworkGuard*>());
     m_view->setPage(m_page);
     if (hostArea->layout() == nullptr) {
         auto* layout = new QVBoxLayout(hostArea);

@@ -94,6 +94,14 @@ void LocalNetworkGuard::interceptRequest(QWebEngineUrlRequestInfo& info)
         m_mainFrameTarget = request.destination;
 }
 
+bool LocalNetworkGuard::allowsRedirect(const QUrl& destination)
+{
+    if (!IsRefusedRequest({m_mainFrameTarget, destination}))
+        return true;
+    reportRefused(destination);
+    return false;
+}
+
 void LocalNetworkGuard::reportRefused(const QUrl& destination)
 {
     const int port = destination.port(destination.scheme() == QLatin1String("https") ||

@@ -35,6 +35,9 @@ public:
     explicit LocalNetworkGuard(QObject* parent = nullptr);
 
     void interceptRequest(QWebEngineUrlRequestInfo& info) override;
+    // Whether a frame may follow a redirect to destination: the redirecting server counts as
+    // the main frame's last destination (for a sub-frame, the page that holds it).
+    bool allowsRedirect(const QUrl& destination);
 
 private:
     // The document that asks for this request, as far as the engine tells.

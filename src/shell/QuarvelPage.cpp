@@ -1,5 +1,7 @@
 #include "shell/QuarvelPage.h"
 
+#include "shell/LocalNetworkGuard.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMessageBox>
@@ -106,6 +108,13 @@ QWebEnginePage* QuarvelPage::createWindow(WebWindowType type)
 {
     Q_EMIT newWindowRequested(type);
     return nullptr;
+}
+
+bool QuarvelPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool)
+{
+    // The engine follows a redirect before its request interceptor can refuse it.
+    return type != NavigationTypeRedirect || m_localNetworkGuard == nullptr ||
+           m_localNetworkGuard->allowsRedirect(url);
 }
 
 void QuarvelPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message,

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QWebEnginePage>
 
+class LocalNetworkGuard;
 class QMessageBox;
 
 // The page that holds the whole browser policy: no popups, no permissions, no downloads, no
@@ -13,6 +14,8 @@ class QuarvelPage : public QWebEnginePage
 
 public:
     QuarvelPage(QWebEngineProfile* profile, QObject* parent);
+    // Puts the redirects of frames to the guard of the profile's requests.
+    void setLocalNetworkGuard(LocalNetworkGuard* guard) { m_localNetworkGuard = guard; }
 
 Q_SIGNALS:
     // A page asked for a new window or tab; nothing is ever opened.
@@ -24,6 +27,7 @@ Q_SIGNALS:
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
     void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
@@ -36,6 +40,7 @@ private:
 
     QString m_token;
     QPointer<QMessageBox> m_scriptMessage;
+    QPointer<LocalNetworkGuard> m_localNetworkGuard;
 };
 
 // Parses a frame script report; false when the message is not one (wrong token, bad form).
