@@ -152,6 +152,13 @@ void TCefApplication::ConfigureEngineEnvironment() const
         qputenv("QTWEBENGINE_LOCALES_PATH", QFile::encodeName(m_localesDirPath));
     appendEnvironment("QTWEBENGINE_CHROMIUM_FLAGS",
                       "--disable-gpu --disable-gpu-compositing --disable-gpu-shader-disk-cache");
+    // The engine's own check of where a connection lands: a name of the internet that resolves
+    // to a local address, from a page served by a public address.
+    appendEnvironment(
+        "QTWEBENGINE_CHROMIUM_FLAGS",
+        "--enable-features=BlockInsecurePrivateNetworkRequests,"
+        "PrivateNetworkAccessSendPreflights,PrivateNetworkAccessRespectPreflightResults,"
+        "PrivateNetworkAccessForWorkers");
     // The caller's own switch is left as it is.
     const bool callerDisabled = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
     const SandboxDecision sandbox = DecideSandbox(::geteuid(), callerDisabled);

@@ -1,6 +1,7 @@
 #include "shell/QuarvelPage.h"
 
 #include "shell/FrameReport.h"
+#include "shell/LocalNetworkGuard.h"
 
 #include <QMessageBox>
 #include <QWebEngineCertificateError>
@@ -25,6 +26,7 @@ QWebEngineProfile* NewQuarvelProfile(QObject* parent)
     profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile,
                      [](QWebEngineDownloadRequest* download) { download->cancel(); });
+    profile->setUrlRequestInterceptor(new LocalNetworkGuard(profile));
     return profile;
 }
 
@@ -56,6 +58,13 @@ QWebEnginePage* QuarvelPage::createWindow(WebWindowType type)
 {
     Q_EMIT newWindowRefused(type);
     return nullptr;
+}
+
+bool QuarvelPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool)
+{
+    // The engine follows a redirect before its request interceptor can refuse it.
+    return type != NavigationTypeRedirect || m_localNetworkGuard == nullptr ||
+           m_localNetworkGuard->allowsRedirect(url);
 }
 
 void QuarvelPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message,

@@ -3,10 +3,11 @@
 #include <QPointer>
 #include <QWebEnginePage>
 
+class LocalNetworkGuard;
 class QMessageBox;
 
 // The profile every page of the program uses: off the record (nothing written to disk), and
-// every download cancelled.
+// every download cancelled, and requests of public pages to local addresses refused.
 QWebEngineProfile* NewQuarvelProfile(QObject* parent);
 
 // The page that holds the whole browser policy: no popups, no permissions, no downloads, no
@@ -18,6 +19,8 @@ class QuarvelPage : public QWebEnginePage
 
 public:
     QuarvelPage(QWebEngineProfile* profile, QObject* parent);
+    // Puts the redirects of frames to the guard of the profile's requests.
+    void setLocalNetworkGuard(LocalNetworkGuard* guard) { m_localNetworkGuard = guard; }
 
 Q_SIGNALS:
     // A page asked for a new window or tab, and was refused it: nothing is ever opened.
@@ -29,6 +32,7 @@ Q_SIGNALS:
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
     void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
@@ -41,4 +45,5 @@ private:
 
     QString m_token;
     QPointer<QMessageBox> m_scriptMessage;
+    QPointer<LocalNetworkGuard> m_localNetworkGuard;
 };
