@@ -5,9 +5,9 @@
 #include "BuiltInTable.h"
 #include "HttpFixtureServer.h"
 #include "shell/Chromium.h"
-#include "shell/MessageBox.h"
 #include "shell/ProcessEntry.h"
 #include "ui/CBNorva.h"
+#include "ui/MessageBox.h"
 #include "ui/frmQuarvel.h"
 
 #include <QAbstractItemView>

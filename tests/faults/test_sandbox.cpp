@@ -485,7 +485,7 @@ protected:
         const QByteArray port = qgetenv(kPortEnv);
         if (port.isEmpty())
             GTEST_SKIP() << "started by the tests above only";
-        w = std::make_unique<FaultWindow>(QStringList{QString::fromLatin1(port)});
+        w = std::make_unique<TestWindow>(QStringList{QString::fromLatin1(port)});
         ASSERT_TRUE(w->waitReady());
         portal = w->window->URIEstados().at(kAm);
         // Connected after the window's own handler: the page is the result page and shown.
@@ -511,7 +511,7 @@ protected:
     qsizetype queryPageLoads() const
     {
         return std::count_if(w->loads.cbegin(), w->loads.cend(),
-                             [this](const auto& load) { return load.first == portal.URLconsulta; });
+                             [this](const auto& load) { return load.url == portal.URLconsulta; });
     }
 
     void openQueryPage()
@@ -529,10 +529,10 @@ protected:
         main->ExecuteJavaScript(u"document.getElementById('consulta').requestSubmit();"_s,
                                 main->GetUrl(), 0);
         ASSERT_TRUE(w->waitClosed(60000)) << "no result";
-        EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.join(u'|'));
+        EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxTexts().join(u'|'));
     }
 
-    std::unique_ptr<FaultWindow> w;
+    std::unique_ptr<TestWindow> w;
     TURIEstado portal;
 };
 
