@@ -486,6 +486,7 @@ protected:
         if (port.isEmpty())
             GTEST_SKIP() << "started by the tests above only";
         w = std::make_unique<TestWindow>(QStringList{QString::fromLatin1(port)});
+        w->window->show();
         ASSERT_TRUE(w->waitReady());
         portal = w->window->URIEstados().at(kAm);
         // Connected after the window's own handler: the page is the result page and shown.
