@@ -3,9 +3,9 @@
 // pages served under names that the engine resolves to loopback addresses (its host resolver
 // rules, given to this test's engine alone), which count as names of the internet.
 #include "BuiltInTable.h"
+#include "EngineTests.h"
 #include "HttpFixtureServer.h"
 #include "shell/Chromium.h"
-#include "shell/ProcessEntry.h"
 #include "ui/CBNorva.h"
 #include "ui/MessageBox.h"
 #include "ui/frmQuarvel.h"
@@ -599,19 +599,11 @@ INSTANTIATE_TEST_SUITE_P(Origins, LocalNetworkLookupTest,
 // its environment variable, which keeps a quoted part with its spaces as one argument.
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    bool helper = false;
-    for (int i = 1; i < argc; ++i)
-        helper = helper || qstrnicmp(argv[i], "--type=", 7) == 0;
-    if (!helper) {
-        testing::InitGoogleTest(&argc, argv);
+    return RunEngineTests(argc, argv, [] {
         PublicPort() = FreePort();
         const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + ' ' + kResolverRules +
                                                   " --ip-address-space-overrides=127.0.0.6:" +
                                                   QByteArray::number(PublicPort()) + "=public");
-    }
-    return RunQuarvelProcess(argc, argv,
-                             [](QApplication&, const QStringList&) { return RUN_ALL_TESTS(); });
+    });
 }
