@@ -8,6 +8,42 @@
 # --- Documentation ---
 set(QUARVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarvel)
 install(FILES README.md docs/host-protocol.md docs/integrators.md DESTINATION ${QUARVEL_DOC_DIR})
+# Debian's places for the licence (machine-readable) and the change history, compressed
+# with -n so that the package is reproducible.
+install(FILES packaging/copyright DESTINATION ${QUARVEL_DOC_DIR})
+set(QUARVEL_GENERATED_DOC_DIR ${PROJECT_BINARY_DIR}/generated/doc)
+add_custom_command(
+  OUTPUT ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QUARVEL_GENERATED_DOC_DIR}
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${PROJECT_SOURCE_DIR}/packaging/changelog
+          ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  VERBATIM)
+
+# --- Manual pages ---
+# One man(7) page per installed program. The build fails on any groff warning, so a broken
+# page never ships; each is installed compressed as Debian expects.
+find_program(QUARVEL_GROFF groff REQUIRED)
+set(QUARVEL_MAN_PAGES quarvel quarvel-host quarvel-extract quarvel-samples)
+set(QUARVEL_MAN_OUTPUTS ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz)
+foreach(page IN LISTS QUARVEL_MAN_PAGES)
+  set(source ${PROJECT_SOURCE_DIR}/docs/man/${page}.1)
+  set(output ${QUARVEL_GENERATED_DOC_DIR}/${page}.1.gz)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUARVEL_GENERATED_DOC_DIR}
+    # groff exits 0 on warnings, so any text on its error stream fails the step.
+    COMMAND sh -c "w=$(\"$1\" -man -ww -z \"$2\" 2>&1) && [ -z \"$w\" ] || { printf '%s\\n' \"$w\" >&2; exit 1; }"
+            sh ${QUARVEL_GROFF} ${source}
+    COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${source} ${output}
+    DEPENDS ${source}
+    COMMENT "Checking and compressing the manual page ${page}(1)"
+    VERBATIM)
+  list(APPEND QUARVEL_MAN_OUTPUTS ${output})
+  install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+add_custom_target(quarvel_docs ALL DEPENDS ${QUARVEL_MAN_OUTPUTS})
+install(FILES ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz DESTINATION ${QUARVEL_DOC_DIR})
 
 # --- Version record in the executable ---
 # An ELF note (owner "Quarvel", type 1) whose text is "quarvel version X.Y.Z", so that

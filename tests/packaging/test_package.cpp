@@ -4,6 +4,7 @@
 #include "QuarvelVersion.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QMap>
@@ -217,6 +218,8 @@ TEST_F(PackageTest, InstallsTheBinariesAndTheDocumentation)
     const QString doc = s_root + QStringLiteral("/usr/share/doc/quarvel/");
     for (const char* file : {"README.md", "host-protocol.md", "integrators.md"})
         EXPECT_TRUE(QFileInfo(doc + QLatin1String(file)).isFile()) << file;
+    EXPECT_TRUE(QFileInfo(doc + QStringLiteral("copyright")).isFile());
+    EXPECT_TRUE(QFileInfo(doc + QStringLiteral("changelog.gz")).isFile());
     // No engine packs of its own: the installed program uses the system's.
     EXPECT_FALSE(QFileInfo::exists(s_root + QStringLiteral("/usr/bin/chromium")));
 }
@@ -252,6 +255,42 @@ TEST_F(PackageTest, ToolsRunFromTheUnpackedTree)
             ++matched;
     }
     EXPECT_GT(matched, 0) << "no sample gave a field from the packaged quarvel-extract";
+}
+
+// Every installed program has its page; each decompresses to the source kept in the repository.
+TEST_F(PackageTest, InstallsAManualPageForEveryProgram)
+{
+    const QStringList programs = QDir(s_root + QStringLiteral("/usr/bin")).entryList(QDir::Files);
+    ASSERT_FALSE(programs.isEmpty());
+    for (const QString& program : programs) {
+        const QString page =
+            s_root + QStringLiteral("/usr/share/man/man1/") + program + QStringLiteral(".1.gz");
+        ASSERT_TRUE(QFileInfo(page).isFile()) << qPrintable(program);
+        QFile source(QStringLiteral(QUARVEL_SOURCE_DIR "/docs/man/") + program +
+                     QStringLiteral(".1"));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly)) << qPrintable(program);
+        const ProgramRun unpacked =
+            RunProgram(QStringLiteral("gzip"), {QStringLiteral("-dc"), page});
+        ASSERT_TRUE(unpacked.finished);
+        EXPECT_EQ(unpacked.standardOutput, source.readAll()) << qPrintable(program);
+    }
+}
+
+// Debian's own checker, with its default profile: any error or warning fails the package.
+// Overrides, when there are any, ship in the package and say why in a comment.
+TEST_F(PackageTest, LintianReportsNoErrorOrWarning)
+{
+    const ProgramRun checked =
+        RunProgram(QStringLiteral("lintian"),
+                   {QStringLiteral("--tag-display-limit"), QStringLiteral("0"),
+                    QStringLiteral("--fail-on"), QStringLiteral("error,warning"), s_deb},
+                   s_dir->path(), 240000);
+    ASSERT_TRUE(checked.finished) << "lintian did not finish (scripts/setup installs it)";
+    const QString report = QString::fromUtf8(checked.standardOutput + checked.standardError);
+    static const QRegularExpression tag(QStringLiteral("^[EW]: "),
+                                        QRegularExpression::MultilineOption);
+    EXPECT_FALSE(report.contains(tag)) << qPrintable(report);
+    EXPECT_EQ(checked.exitCode, 0) << qPrintable(report);
 }
 
 TEST_F(PackageTest, ProgramCarriesItsVersionRecord)
