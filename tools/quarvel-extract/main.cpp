@@ -22,7 +22,8 @@ enum ExitCode
     kUsageError = 2
 };
 
-constexpr const char* kUsage = "Usage: quarvel-extract [--portals DEFS] PORTAL FILE\n"
+constexpr const char* kUsage = "Usage: quarvel-extract PORTAL FILE\n"
+                               "       quarvel-extract --portals DEFS PORTAL FILE\n"
                                "       quarvel-extract [--portals DEFS] --dump-portals\n"
                                "       quarvel-extract --check-portals DEFS\n"
                                "       quarvel-extract --help | --version\n";
