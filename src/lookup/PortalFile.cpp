@@ -287,3 +287,59 @@ QString FindPortalFile(const QString& envValue, const QString& exeDir, const QSt
         return etcPath;
     return {};
 }
+
+namespace {
+
+QString ReplaceOrigin(const QString& url, const QString& origin)
+{
+    const qsizetype scheme = url.indexOf(u"://");
+    if (scheme < 0)
+        return url;
+    const qsizetype slash = url.indexOf(u'/', scheme + 3);
+    return origin + (slash < 0 ? QString() : url.mid(slash));
+}
+
+} // namespace
+
+void ApplyHostsToTable(const PortalHosts& hosts, KeyedPortalTable& table)
+{
+    const PortalHosts defaults;
+    const struct
+    {
+        const char* key;
+        QString PortalHosts::*host;
+    } members[] = {{"ccc", &PortalHosts::ccc},
+                   {"am", &PortalHosts::am},
+                   {"es", &PortalHosts::es},
+                   {"ba", &PortalHosts::ba},
+                   {"sp", &PortalHosts::sp}};
+    for (const auto& m : members) {
+        if (hosts.*(m.host) == defaults.*(m.host))
+            continue;
+        const qsizetype i = table.keys.indexOf(QLatin1StringView(m.key));
+        if (i < 0)
+            continue;
+        TURIEstado& portal = table.portals[i];
+        portal.URLconsulta = ReplaceOrigin(portal.URLconsulta, hosts.*(m.host));
+        if (!portal.URLresposta.isEmpty())
+            portal.URLresposta = ReplaceOrigin(portal.URLresposta, hosts.*(m.host));
+    }
+}
+
+PortalTableChoice ChoosePortalTable(const QString& envValue, const QString& exeDir,
+                                    const QString& etcPath, const PortalHosts& hosts)
+{
+    PortalTableChoice choice;
+    choice.file = FindPortalFile(envValue, exeDir, etcPath);
+    if (!choice.file.isEmpty()) {
+        PortalFileResult loaded = LoadPortalFile(choice.file);
+        if (loaded.ok()) {
+            choice.table = loaded.table;
+            ApplyHostsToTable(hosts, choice.table);
+            return choice;
+        }
+        choice.problems = loaded.problems;
+    }
+    choice.table = BuiltInKeyedPortals(BuiltInPortals(hosts));
+    return choice;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "portals/PortalTable.h"
 #include "portals/URIEstado.h"
 
 #include <QByteArray>
@@ -41,3 +42,20 @@ PortalFileResult LoadPortalFile(const QString& path);
 // The file to use, first found wins: envValue when not empty, else portals.json in exeDir,
 // else etcPath. Empty when there is none (the built-in table is in force).
 QString FindPortalFile(const QString& envValue, const QString& exeDir, const QString& etcPath);
+
+// Puts each overridden built-in host (a key whose host differs from the default) in place of
+// the scheme and host of that portal's URLconsulta and URLresposta.
+void ApplyHostsToTable(const PortalHosts& hosts, KeyedPortalTable& table);
+
+// The table in force and, when a file was found but refused, which file and why.
+struct PortalTableChoice
+{
+    KeyedPortalTable table;
+    QString file;         // the file in use or refused; empty: none found
+    QStringList problems; // not empty: the file was refused and the built-in table is in force
+};
+
+// Looks for a file (see FindPortalFile), loads it or falls back to the built-in table, then
+// applies hosts on top.
+PortalTableChoice ChoosePortalTable(const QString& envValue, const QString& exeDir,
+                                    const QString& etcPath, const PortalHosts& hosts);

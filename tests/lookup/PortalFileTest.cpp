@@ -175,4 +175,52 @@ TEST(PortalFileTest, SearchOrderVariableThenBesideExecutableThenEtc)
               QStringLiteral("/x/v.json"));
 }
 
+TEST(PortalFileTest, ChosenTableFileOrBuiltInWithHostsOnTop)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    PortalHosts hosts;
+    ASSERT_TRUE(
+        ApplyPortalHostsOverride(QStringLiteral("am=http://127.0.0.2:8081"), hosts).isEmpty());
+
+    // None found: the built-in table with the hosts applied.
+    const PortalTableChoice none = ChoosePortalTable({}, dir.path(), {}, hosts);
+    EXPECT_TRUE(none.file.isEmpty());
+    EXPECT_EQ(PortalTableToJson(none.table),
+              PortalTableToJson(BuiltInKeyedPortals(BuiltInPortals(hosts))));
+
+    // A file with only two portals, the second renamed: it replaces the whole table.
+    KeyedPortalTable two = BuiltInKeyedPortals(BuiltInPortals());
+    two.keys = two.keys.mid(1, 2);
+    two.portals = two.portals.mid(1, 2);
+    two.portals[1].estado = QStringLiteral("Espírito Santo");
+    const QString path = dir.filePath(QStringLiteral("portals.json"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(PortalTableToJson(two));
+    file.close();
+    const PortalTableChoice fromFile = ChoosePortalTable({}, dir.path(), {}, hosts);
+    EXPECT_EQ(fromFile.file, path);
+    EXPECT_TRUE(fromFile.problems.isEmpty());
+    EXPECT_EQ(fromFile.table.keys, (QStringList{QStringLiteral("am"), QStringLiteral("es")}));
+    ASSERT_EQ(fromFile.table.portals.size(), 2);
+    EXPECT_EQ(fromFile.table.portals.at(0).URLconsulta, BuiltInPortals(hosts).at(1).URLconsulta);
+    EXPECT_EQ(fromFile.table.portals.at(0).URLresposta, BuiltInPortals(hosts).at(1).URLresposta);
+    EXPECT_EQ(fromFile.table.portals.at(1).estado, QStringLiteral("Espírito Santo"));
+    EXPECT_EQ(fromFile.table.portals.at(1).URLconsulta, BuiltInPortals().at(2).URLconsulta);
+
+    // A refused file: its problems, and the built-in table in force.
+    const QString bad = dir.filePath(QStringLiteral("bad.json"));
+    QFile badFile(bad);
+    ASSERT_TRUE(badFile.open(QIODevice::WriteOnly));
+    badFile.write("{");
+    badFile.close();
+    const PortalTableChoice refused = ChoosePortalTable(bad, dir.path(), {}, PortalHosts());
+    EXPECT_EQ(refused.file, bad);
+    ASSERT_EQ(refused.problems.size(), 1);
+    EXPECT_TRUE(refused.problems.at(0).startsWith(bad + QStringLiteral(":1:2:")))
+        << refused.problems.at(0).toStdString();
+    EXPECT_EQ(PortalTableToJson(refused.table), BuiltInJson());
+}
+
 } // namespace
