@@ -107,7 +107,13 @@ void TForm1::FormCreate()
             QStringLiteral("Portal definitions file not used (built-in table in force):\n") +
             portals.problems.join(u'\n');
         std::fprintf(stderr, "quarvel: %s\n", text.toUtf8().constData());
-        ShowBox({QMessageBox::Critical, QStringLiteral("Error"), text});
+        // Queued: the box needs the event loop, which does not run yet while the window is made.
+        QMetaObject::invokeMethod(
+            this,
+            [this, text] {
+                ShowBox({QMessageBox::Critical, QStringLiteral("Error"), text});
+            },
+            Qt::QueuedConnection);
     }
     for (const TURIEstado& uriEstado : portals.table.portals)
         RegisterURIEstado(uriEstado);
