@@ -1,16 +1,19 @@
 #include "ui/frmQuarvel.h"
 
 #include "hostlink/PortArgument.h"
+#include "lookup/PortalFile.h"
 #include "lookup/UrlPrefix.h"
 #include "portals/PortalTable.h"
 #include "ui/CBNorva.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdio>
 
 namespace {
 
@@ -96,8 +99,24 @@ void TForm1::FormCreate()
     FClosing = false;
     Chromium1->DefaultUrl = QStringLiteral("about:blank");
 
-    BuildPortalTable(PortalHostsFromEnvironment(),
-                     [this](const TURIEstado& uriEstado) { RegisterURIEstado(uriEstado); });
+    const PortalTableChoice portals = ChoosePortalTable(
+        qEnvironmentVariable("QUARVEL_PORTALS"), QCoreApplication::applicationDirPath(),
+        QStringLiteral("/etc/quarvel/portals.json"), PortalHostsFromEnvironment());
+    if (!portals.problems.isEmpty()) {
+        const QString text =
+            QStringLiteral("Portal definitions file not used (built-in table in force):\n") +
+            portals.problems.join(u'\n');
+        std::fprintf(stderr, "quarvel: %s\n", text.toUtf8().constData());
+        // Queued: the box needs the event loop, which does not run yet while the window is made.
+        QMetaObject::invokeMethod(
+            this,
+            [this, text] {
+                ShowBox({QMessageBox::Critical, QStringLiteral("Error"), text});
+            },
+            Qt::QueuedConnection);
+    }
+    for (const TURIEstado& uriEstado : portals.table.portals)
+        RegisterURIEstado(uriEstado);
     m_compiledPortals.reserve(FURIEstados.size());
     for (const TURIEstado& portal : std::as_const(FURIEstados))
         m_compiledPortals.emplace_back(portal);

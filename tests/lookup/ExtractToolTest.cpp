@@ -208,6 +208,77 @@ TEST_F(ToolTest, UsesTheHostOverride)
         << run.err.toStdString();
 }
 
+TEST_F(ToolTest, DumpCheckAndUseADefinitionsFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const ToolRun dump = RunTool({QStringLiteral("--dump-portals")}, QByteArray(),
+                                 QStringLiteral("am=http://127.0.0.2:8081"));
+    ASSERT_EQ(dump.exitCode, 0) << dump.err.toStdString();
+    EXPECT_TRUE(dump.out.contains("http://127.0.0.2:8081/sintegra/sintegra.asp?hash="));
+    const QString defs = dir.filePath(QStringLiteral("portals.json"));
+    QFile file(defs);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(dump.out);
+    file.close();
+
+    const ToolRun check = RunTool({QStringLiteral("--check-portals"), defs});
+    EXPECT_EQ(check.exitCode, 0);
+    EXPECT_EQ(check.err, QByteArray());
+
+    for (const QString& key : kPortalKeys) {
+        const QString page = DataPath(key + QStringLiteral(".txt"));
+        const ToolRun viaFile = RunTool({QStringLiteral("--portals"), defs, key, page});
+        const ToolRun builtIn = RunTool({key, page});
+        EXPECT_EQ(viaFile.exitCode, builtIn.exitCode) << key.toStdString();
+        EXPECT_EQ(viaFile.out, builtIn.out) << key.toStdString();
+    }
+
+    // A relabelled field: the file's expression is the one evaluated.
+    QByteArray edited = dump.out;
+    edited.replace("\"key\": \"sp\"", "\"key\": \"spx\"");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(edited);
+    file.close();
+    EXPECT_EQ(RunTool({QStringLiteral("--portals"), defs, QStringLiteral("spx"),
+                       DataPath(QStringLiteral("sp.txt"))})
+                  .out,
+              RunTool({QStringLiteral("sp"), DataPath(QStringLiteral("sp.txt"))}).out);
+    EXPECT_EQ(RunTool({QStringLiteral("--portals"), defs, QStringLiteral("sp"),
+                       DataPath(QStringLiteral("sp.txt"))})
+                  .exitCode,
+              2);
+}
+
+TEST_F(ToolTest, CheckPortalsReportsEachProblemAndExitsNonZero)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const struct
+    {
+        QByteArray bytes;
+        const char* expected;
+    } cases[] = {
+        {"{\n  \"version\": 1,", ".json:2:"},
+        {R"j({"version": 3, "portals": []})j", ".json: version: version must be the number 1"},
+        {"", ".json:1:1: empty file"},
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(QStringLiteral("bad.json"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        const ToolRun run = RunTool({QStringLiteral("--check-portals"), path});
+        EXPECT_EQ(run.exitCode, 1) << c.expected;
+        EXPECT_TRUE(run.err.startsWith(path.toUtf8()) && run.err.contains(c.expected))
+            << run.err.toStdString();
+    }
+    const ToolRun folder = RunTool({QStringLiteral("--check-portals"), dir.path()});
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_TRUE(folder.err.contains("is a folder")) << folder.err.toStdString();
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST(Utf8ValidationTest, FindsTheFirstInvalidSequence)

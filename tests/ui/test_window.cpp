@@ -4,7 +4,9 @@
 #include "TestWindow.h"
 #include "ui/CBNorva.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -61,6 +63,41 @@ TEST_F(WindowTest, LayoutAndPortalListBeforeTheBrowserExists)
     EXPECT_EQ(window->cbUF->geometry(), QRect(206, 7, 881, 26));
     EXPECT_EQ(window->CEFWindowParent1->geometry(), QRect(0, 40, 1096, 660));
     EXPECT_EQ(window->AddressPnl->height(), 40);
+}
+
+TEST_F(WindowTest, PortalDefinitionsFileMakesTheListOrIsRefusedWithOneBox)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString good = dir.filePath(QStringLiteral("good.json"));
+    QFile goodFile(good);
+    ASSERT_TRUE(goodFile.open(QIODevice::WriteOnly));
+    goodFile.write(R"j({"version": 1, "portals": [{"key": "xy", "estado": "XY",
+ "URLconsulta": "https://a.example/q", "URLresposta": "", "responseStringDetection": "R",
+ "consultaReadyScript": "", "fieldDefs": [{"fieldName": "nome", "fieldRegEx": "N:(.*)"}]}]})j");
+    goodFile.close();
+    const QString bad = dir.filePath(QStringLiteral("bad.json"));
+    QFile badFile(bad);
+    ASSERT_TRUE(badFile.open(QIODevice::WriteOnly));
+    badFile.write(R"j({"version": 7, "portals": []})j");
+    badFile.close();
+
+    qputenv("QUARVEL_PORTALS", good.toUtf8());
+    auto window = makeWindow({host.port()});
+    ASSERT_EQ(window->cbUF->count(), 1);
+    EXPECT_EQ(window->cbUF->itemText(0), QStringLiteral("XY"));
+    RunQueuedCalls();
+    EXPECT_TRUE(w->boxes.isEmpty());
+    w.reset();
+
+    qputenv("QUARVEL_PORTALS", bad.toUtf8());
+    window = makeWindow({host.port()});
+    qunsetenv("QUARVEL_PORTALS");
+    EXPECT_EQ(window->cbUF->count(), 5) << "the built-in table stays in force";
+    RunQueuedCalls();
+    ASSERT_EQ(w->boxes.size(), 1);
+    EXPECT_TRUE(w->boxTexts().at(0).contains(bad + QStringLiteral(": version:")))
+        << w->boxTexts().at(0).toStdString();
 }
 
 TEST_F(WindowTest, BrowserCreatedEnablesThePanelAndOpensTheHostLink)

@@ -4,6 +4,7 @@
 #include "QuarvelVersion.h"
 #include "Utf8Validation.h"
 #include "lookup/Extraction.h"
+#include "lookup/PortalFile.h"
 #include "portals/PortalTable.h"
 
 #include <QCommandLineParser>
@@ -22,6 +23,9 @@ enum ExitCode
 };
 
 constexpr const char* kUsage = "Usage: quarvel-extract PORTAL FILE\n"
+                               "       quarvel-extract --portals DEFS PORTAL FILE\n"
+                               "       quarvel-extract [--portals DEFS] --dump-portals\n"
+                               "       quarvel-extract --check-portals DEFS\n"
                                "       quarvel-extract --help | --version\n";
 
 constexpr const char* kHelp =
@@ -47,6 +51,11 @@ constexpr const char* kHelp =
     "for the program.\n"
     "\n"
     "Options:\n"
+    "      --portals DEFS        use the portal definitions file DEFS instead of the\n"
+    "                            built-in table\n"
+    "      --dump-portals        write the portal table in force as a definitions file\n"
+    "      --check-portals DEFS  check DEFS as the program would; one problem a line,\n"
+    "                            exit 0 only when the program would accept it\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n";
 
@@ -114,7 +123,8 @@ QString FirstUnknownOption(const QStringList& arguments)
         if (arg == u"--")
             break;
         if (arg.startsWith(u'-') && arg != u"-" && arg != u"-h" && arg != u"--help" &&
-            arg != u"--version")
+            arg != u"--version" && arg != u"--dump-portals" && !arg.startsWith(u"--portals") &&
+            !arg.startsWith(u"--check-portals"))
             return arg;
     }
     return {};
@@ -132,7 +142,12 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({helpOption, versionOption});
+    const QCommandLineOption portalsOption(QStringLiteral("portals"), QString(),
+                                           QStringLiteral("DEFS"));
+    const QCommandLineOption dumpOption(QStringLiteral("dump-portals"));
+    const QCommandLineOption checkOption(QStringLiteral("check-portals"), QString(),
+                                         QStringLiteral("DEFS"));
+    parser.addOptions({helpOption, versionOption, portalsOption, dumpOption, checkOption});
     if (!parser.parse(arguments)) {
         const QString unknown = FirstUnknownOption(arguments);
         return UsageError(unknown.isEmpty() ? parser.errorText()
@@ -149,20 +164,52 @@ int main(int argc, char** argv)
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(checkOption)) {
+        if (!positional.isEmpty() || parser.isSet(dumpOption) || parser.isSet(portalsOption))
+            return UsageError(QStringLiteral("--check-portals takes only the file to check"));
+        const PortalFileResult checked = LoadPortalFile(parser.value(checkOption));
+        for (const QString& problem : checked.problems)
+            PrintNote(problem);
+        return checked.ok() ? 0 : kNoFieldMatched;
+    }
+
+    KeyedPortalTable keyed;
+    if (parser.isSet(portalsOption)) {
+        PortalFileResult loaded = LoadPortalFile(parser.value(portalsOption));
+        if (!loaded.ok()) {
+            for (const QString& problem : loaded.problems)
+                PrintNote(problem);
+            return UsageError(QStringLiteral("cannot use %1").arg(parser.value(portalsOption)));
+        }
+        keyed = loaded.table;
+    } else {
+        keyed = BuiltInKeyedPortals(BuiltInPortals(PortalHostsFromEnvironment()));
+    }
+    if (parser.isSet(dumpOption)) {
+        if (!positional.isEmpty())
+            return UsageError(QStringLiteral("--dump-portals takes no portal or file"));
+        const QByteArray json = PortalTableToJson(keyed);
+        std::fwrite(json.constData(), 1, static_cast<std::size_t>(json.size()), stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            PrintError(QStringLiteral("cannot write to standard output"));
+            return kUsageError;
+        }
+        return 0;
+    }
     if (positional.size() != 2)
         return UsageError(QStringLiteral("expected a portal and a file"));
 
-    const TURIEstados table = BuiltInPortals(PortalHostsFromEnvironment());
-    int index = PortalIndexForKey(positional.at(0));
+    const TURIEstados& table = keyed.portals;
+    int index = static_cast<int>(keyed.keys.indexOf(positional.at(0)));
     if (index < 0)
         index = GetIndex(table, positional.at(0));
     if (index < 0) {
         QStringList names;
         for (const TURIEstado& portal : table)
             names << QStringLiteral("\"%1\"").arg(portal.estado);
-        return UsageError(
-            QStringLiteral("unknown portal \"%1\" (keys: ccc, am, es, ba, sp; names: %2)")
-                .arg(positional.at(0), names.join(QStringLiteral(", "))));
+        return UsageError(QStringLiteral("unknown portal \"%1\" (keys: %2; names: %3)")
+                              .arg(positional.at(0), keyed.keys.join(QStringLiteral(", ")),
+                                   names.join(QStringLiteral(", "))));
     }
 
     QByteArray bytes;
