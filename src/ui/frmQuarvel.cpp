@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
@@ -19,6 +20,8 @@ namespace {
 
 constexpr int kBrowserRetryMs = 300;
 constexpr int kTextRetryMs = 500;
+constexpr int kLabelGap = 8;
+constexpr int kLabelWidth = 206 - 8 - kLabelGap;
 
 QFont tahoma(int pixelSize, bool bold = false)
 {
@@ -43,17 +46,25 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
     AddressPnl->setFixedHeight(40);
     AddressPnl->setFont(tahoma(11));
     AddressPnl->setEnabled(false);
-    AddressPnl->installEventFilter(this);
 
     Label1 = new QLabel(QStringLiteral("Selecione a UF para consulta:"), AddressPnl);
     Label1->setFont(tahoma(13, true));
-    Label1->move(8, 12);
-    Label1->adjustSize();
+    // Text baseline row sits 5 px below the list's top, as in the fixed design.
+    Label1->setContentsMargins(0, 5, 0, 0);
+    // The label keeps its designed 190 px plus the gap; a wider font pushes cbUF right instead
+    // of cutting the text.
+    Label1->setMinimumWidth(kLabelWidth);
 
     cbUF = new TCBNorva(AddressPnl);
     cbUF->setFont(tahoma(15));
     cbUF->setEditable(false);
-    cbUF->setGeometry(206, 7, 781, 26);
+    cbUF->setFixedHeight(26);
+
+    auto* row = new QHBoxLayout(AddressPnl);
+    row->setContentsMargins(8, 7, 9, 7);
+    row->setSpacing(kLabelGap);
+    row->addWidget(Label1, 0, Qt::AlignTop);
+    row->addWidget(cbUF, 1, Qt::AlignTop);
 
     CEFWindowParent1 = new QWidget(this);
 
@@ -246,14 +257,6 @@ void TForm1::Chromium1OpenUrlFromTab(int targetDisposition, bool& result)
 void TForm1::RequestClose()
 {
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-}
-
-bool TForm1::eventFilter(QObject* watched, QEvent* event)
-{
-    // cbUF is anchored left, top and right: its right edge stays 9 px inside the panel's.
-    if (watched == AddressPnl && event->type() == QEvent::Resize)
-        cbUF->setGeometry(206, 7, qMax(0, AddressPnl->width() - 206 - 9), 26);
-    return QWidget::eventFilter(watched, event);
 }
 
 // --- The lookup ---

@@ -51,6 +51,12 @@ TEST_F(WindowTest, LayoutAndPortalListBeforeTheBrowserExists)
     }
     EXPECT_EQ(window->cbUF->currentIndex(), -1) << "building the table selects nothing";
 
+    // Tahoma is usually absent here; a small bold font has its metrics' room and must get the
+    // fixed design exactly.
+    QFont narrow = window->Label1->font();
+    narrow.setPixelSize(9);
+    window->Label1->setFont(narrow);
+    ASSERT_LE(window->Label1->sizeHint().width(), 190);
     window->show();
     QTest::qWait(0);
     EXPECT_EQ(window->AddressPnl->geometry(), QRect(0, 0, 996, 40));
@@ -98,6 +104,36 @@ TEST_F(WindowTest, PortalDefinitionsFileMakesTheListOrIsRefusedWithOneBox)
     ASSERT_EQ(w->boxes.size(), 1);
     EXPECT_TRUE(w->boxTexts().at(0).contains(bad + QStringLiteral(": version:")))
         << w->boxTexts().at(0).toStdString();
+}
+
+TEST_F(WindowTest, WiderLabelFontPushesTheListRightAndShowsTheWholeLabel)
+{
+    auto window = makeWindow({host.port()});
+    const QString text = window->Label1->text();
+    struct Row
+    {
+        int pixelSize;
+        int windowWidth;
+    };
+    for (const Row& row : {Row{16, 996}, Row{20, 996}, Row{20, 1200}}) {
+        QFont wide = window->Label1->font();
+        wide.setFamily(QStringLiteral("DejaVu Sans"));
+        wide.setPixelSize(row.pixelSize);
+        window->Label1->setFont(wide);
+        window->resize(row.windowWidth, 648);
+        window->show();
+        QTest::qWait(0);
+        const int textWidth = QFontMetrics(wide).horizontalAdvance(text);
+        ASSERT_GT(textWidth, 190) << "the row needs a font wider than the design's";
+        const QRect label = window->Label1->geometry();
+        const QRect list = window->cbUF->geometry();
+        EXPECT_EQ(label.left(), 8) << row.pixelSize;
+        EXPECT_GE(label.width(), textWidth) << "label text cut at " << row.pixelSize << " px";
+        EXPECT_EQ(list.left(), label.right() + 1 + 8) << "same gap after the label";
+        EXPECT_EQ(list.top(), 7);
+        EXPECT_EQ(list.height(), 26);
+        EXPECT_EQ(list.right(), window->AddressPnl->width() - 1 - 9) << "right edge 9 px inside";
+    }
 }
 
 TEST_F(WindowTest, BrowserCreatedEnablesThePanelAndOpensTheHostLink)
