@@ -2,6 +2,7 @@
 
 #include "QuarvelVersion.h"
 #include "TestData.h"
+#include "TestUtil.h"
 #include "Utf8Validation.h"
 
 #include <QByteArray>
@@ -25,26 +26,17 @@ struct ToolRun
 ToolRun RunTool(const QStringList& arguments, const QByteArray& input = QByteArray(),
                 const QString& hosts = QString())
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QUARVEL_PORTAL_HOSTS"));
     if (!hosts.isEmpty())
         environment.insert(QStringLiteral("QUARVEL_PORTAL_HOSTS"), hosts);
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(QUARVEL_EXTRACT_EXE), arguments);
+    const ProgramRun program = RunProgram(QStringLiteral(QUARVEL_EXTRACT_EXE), arguments, QString(),
+                                          60000, environment, input);
     ToolRun run;
-    if (!process.waitForStarted(10000))
-        return run;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
+    if (program.finished)
+        run.exitCode = program.exitStatus == QProcess::NormalExit ? program.exitCode : -2;
+    run.out = program.standardOutput;
+    run.err = program.standardError;
     return run;
 }
 
