@@ -2,7 +2,6 @@
 
 #include "shell/CefApplication.h"
 #include "shell/FrameReport.h"
-#include "shell/LocalNetworkGuard.h"
 #include "shell/QuarvelPage.h"
 
 #include <QVBoxLayout>
@@ -64,7 +63,6 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
 
     m_view = new QWebEngineView(hostArea);
     m_page = new QuarvelPage(m_profile, m_view);
-    m_page->setLocalNetworkGuard(m_profile->findChild<LocalNetworkGuard*>());
     m_view->setPage(m_page);
     if (hostArea->layout() == nullptr) {
         auto* layout = new QVBoxLayout(hostArea);

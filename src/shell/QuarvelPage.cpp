@@ -31,7 +31,9 @@ QWebEngineProfile* NewQuarvelProfile(QObject* parent)
 }
 
 QuarvelPage::QuarvelPage(QWebEngineProfile* profile, QObject* parent)
-    : QWebEnginePage(profile, parent), m_token(NewFrameReportToken())
+    : QWebEnginePage(profile, parent), m_token(NewFrameReportToken()),
+      // The program's profile holds one (NewQuarvelProfile); a page on another profile has none.
+      m_localNetworkGuard(profile->findChild<LocalNetworkGuard*>())
 {
     QWebEngineScript frameScript;
     frameScript.setName(QLatin1String(kFrameScriptName));

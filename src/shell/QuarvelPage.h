@@ -19,8 +19,6 @@ class QuarvelPage : public QWebEnginePage
 
 public:
     QuarvelPage(QWebEngineProfile* profile, QObject* parent);
-    // Puts the redirects of frames to the guard of the profile's requests.
-    void setLocalNetworkGuard(LocalNetworkGuard* guard) { m_localNetworkGuard = guard; }
 
 Q_SIGNALS:
     // A page asked for a new window or tab, and was refused it: nothing is ever opened.

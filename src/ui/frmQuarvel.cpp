@@ -14,7 +14,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cstdio>
 
 namespace {
 
@@ -117,7 +116,7 @@ void TForm1::FormCreate()
         const QString text =
             QStringLiteral("Portal definitions file not used (built-in table in force):\n") +
             portals.problems.join(u'\n');
-        std::fprintf(stderr, "quarvel: %s\n", text.toUtf8().constData());
+        qWarning("quarvel: %s", qUtf8Printable(text));
         // Queued: the box needs the event loop, which does not run yet while the window is made.
         QMetaObject::invokeMethod(
             this,
