@@ -355,6 +355,32 @@ TEST_F(HostRequestTest, AnotherTaxpayersResultRefusedSendsNothingAndTheNextResul
     EXPECT_EQ(w->boxes.size(), 1) << qPrintable(w->boxTexts().join(u'\n'));
 }
 
+TEST_F(HostRequestTest, OnAPageWatchedByContentTheRefusedResultIsNotAskedAboutAgain)
+{
+    // SP answers in its query page, with 34.567.890/0001-12: not the taxpayer asked for.
+    ASSERT_NO_FATAL_FAILURE(open({u"--portal"_s, u"sp"_s, u"--cnpj"_s, kCnpj}));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kSp)));
+    w->onBox = [&] { w->boxes.last().answered(QMessageBox::No); };
+    ASSERT_NO_FATAL_FAILURE(pressTheButton());
+    ASSERT_TRUE(WaitFor([&] { return w->boxes.size() == 1; }, 20000));
+
+    // The page is still watched: its text keeps coming, the same result, and is not asked
+    // about again. (The watch is a timer: nothing can mark that no second box comes.)
+    const qsizetype texts = w->texts.size();
+    ASSERT_TRUE(WaitFor([&] { return w->texts.size() >= texts + 2; }, 10000));
+    Spin(kQuietPeriodMs);
+    EXPECT_EQ(w->boxes.size(), 1) << qPrintable(w->boxTexts().join(u'\n'));
+    EXPECT_TRUE(host.received().isEmpty()) << Readable(host.data);
+
+    // The portal's answer changes in the page to the taxpayer asked for: that one is sent.
+    ASSERT_EQ(evaluate(u"document.body.innerHTML = document.body.innerHTML.replace("
+                       "'34.567.890/0001-12', '27.385.904/0001-39'); true"_s),
+              QVariant(true));
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(LinesFor(kSp, kCnpjPunctuated))) << Readable(host.data);
+    EXPECT_EQ(w->boxes.size(), 1);
+}
+
 TEST_F(HostRequestTest, ResultWithoutANumberIsSentAsUsual)
 {
     portals.server(kBa).setPage(
