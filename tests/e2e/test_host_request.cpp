@@ -397,6 +397,31 @@ TEST_F(HostRequestTest, ResultWithoutANumberIsSentAsUsual)
         EXPECT_NE(box.caption, u"Confirmation"_s);
 }
 
+TEST_F(HostRequestTest, EveryFillScriptSkipsControlsThePageLacks)
+{
+    ASSERT_NO_FATAL_FAILURE(open({}));
+    ASSERT_TRUE(w->waitReady());
+    // A page with a form but none of the portals' controls, and no captcha box.
+    portals.server(kEs).setPage(u"/vazio"_s,
+                                QByteArrayLiteral("<!DOCTYPE html><form id=\"consulta\">"
+                                                  "<input name=\"outro\"><input type=\"submit\">"
+                                                  "</form>"));
+    window->Chromium1->LoadURL(portals.server(kEs).url(u"/vazio"_s));
+    ASSERT_TRUE(w->waitMainLoad(portals.server(kEs).url(u"/vazio"_s)));
+
+    HostRequest request;
+    request.cnpj = kCnpj;
+    request.uf = u"SP"_s;
+    for (const TURIEstado& portal : window->URIEstados()) {
+        const QVariant outcome =
+            evaluate(u"try { %1 [document.getElementsByName('outro')[0].value,"
+                     " document.activeElement.type].join('|') } catch (e) { String(e) }"_s.arg(
+                         FillScriptCall(portal.consultaFillScript, request)));
+        // Nothing set, and the keyboard on the submit button for want of a captcha box.
+        EXPECT_EQ(outcome.toString(), u"|submit"_s) << qPrintable(portal.estado);
+    }
+}
+
 // --- The values as data ---
 
 TEST_F(HostRequestTest, TheFillScriptReceivesValuesAsDataThatRunNoCode)
