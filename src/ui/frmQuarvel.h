@@ -99,6 +99,7 @@ private:
     QStringList m_portalKeys;
     HostRequest m_request;
     bool m_confirming = false;
-    // The text of the result the user refused last, not asked about again while it stays.
+    // On a page watched by its content: the text of the result the user refused last, not asked
+    // about again while the page shows it.
     QString m_refusedText;
 };
