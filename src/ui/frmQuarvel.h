@@ -2,6 +2,7 @@
 
 #include "hostlink/HostLink.h"
 #include "lookup/Extraction.h"
+#include "lookup/LookupCapture.h"
 #include "portals/URIEstado.h"
 #include "shell/Chromium.h"
 #include "ui/MessageBox.h"
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QLabel;
@@ -70,7 +72,10 @@ private:
     void Chromium1OpenUrlFromTab(int targetDisposition, bool& result);
     void cbUFClick(int index);
     void Chromium1LoadEnd(const TCefFrame& frame, int httpStatusCode);
-    void Chromium1TextResultAvailable(const QString& aText);
+    void Chromium1TextResultAvailable(const QString& aText, const TCefFrame& frame);
+    void Chromium1CaptureTextAvailable(const QString& aText, const TCefFrame& frame);
+    CapturedText SeenText(const QString& aText, const TCefFrame& frame) const;
+    void KeepSeenText(CapturedText seen);
     void RetryMainFrameText();
     bool SendResultBlock(const QStringList& lines);
     // A close request: carried out on the window thread, in the order requested.
@@ -86,4 +91,8 @@ private:
     // FURIEstados with their expressions compiled once, at the same indexes.
     std::vector<CompiledPortal> m_compiledPortals;
     QString FCurrentSearch;
+    // The portals' short keys, at the same indexes.
+    QStringList m_portalKeys;
+    // What the lookup saw, kept on disk; null unless QUARVEL_CAPTURE_DIR is set.
+    std::unique_ptr<LookupCapture> m_capture;
 };
