@@ -645,6 +645,74 @@ TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
     EXPECT_TRUE(w->boxes.isEmpty());
 }
 
+// --- A portal definitions file in force ---
+
+// BA's portal relabelled "Razão Social:" as "Nome Empresarial:"; a definitions file made from
+// the built-in table follows it for razaosocial only.
+class RelabelledFieldTest : public LookupTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(defsDir.isValid());
+        QJsonObject table =
+            QJsonDocument::fromJson(PortalTableToJson(BuiltInKeyedPortals(BuiltInPortals())))
+                .object();
+        QJsonArray list = table[u"portals"_s].toArray();
+        QJsonObject ba = list[kBa].toObject();
+        ASSERT_EQ(ba[u"key"_s].toString(), u"ba"_s);
+        QJsonArray fields = ba[u"fieldDefs"_s].toArray();
+        QJsonObject razao = fields[2].toObject();
+        ASSERT_EQ(razao[u"fieldName"_s].toString(), u"razaosocial"_s);
+        razao[u"fieldRegEx"_s] = kRelabelled;
+        fields[2] = razao;
+        ba[u"fieldDefs"_s] = fields;
+        list[kBa] = ba;
+        table[u"portals"_s] = list;
+        QFile file(defsDir.filePath(u"portals.json"_s));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.write(QJsonDocument(table).toJson()) > 0);
+        file.close();
+        qputenv("QUARVEL_PORTALS", file.fileName().toUtf8());
+        ASSERT_NO_FATAL_FAILURE(LookupTest::SetUp());
+    }
+
+    void TearDown() override
+    {
+        LookupTest::TearDown();
+        qunsetenv("QUARVEL_PORTALS");
+    }
+
+    const QString kRelabelled = u"(?:Nome Empresarial:)(?:[\\t]*)([\\w\\s\\d.]*)"_s;
+    QTemporaryDir defsDir;
+};
+
+TEST_F(RelabelledFieldTest, TheWindowSendsTheFieldsTheFilesExpressionsGive)
+{
+    const QString resultPath = BuiltInPortalPathList().at(kBa).resultPath;
+    QByteArray page = portals.server(kBa).pageFromRoot(resultPath).body;
+    const QByteArray oldLabel = u"Razão Social:"_s.toUtf8();
+    ASSERT_TRUE(page.contains(oldLabel));
+    page.replace(oldLabel, "Nome Empresarial:");
+    ASSERT_TRUE(Table().at(kBa).fieldDefs.at(2).fieldRegEx.contains(u"Raz\u00E3o Social:"_s))
+        << "the built-in expression would find the new label";
+    portals.server(kBa).setPage(resultPath, page);
+    ASSERT_EQ(window->URIEstados().at(kBa).fieldDefs.at(2).fieldRegEx, kRelabelled)
+        << "the file is not in force";
+
+    ASSERT_NO_FATAL_FAILURE(pick(kBa));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kBa)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    // nome keeps the built-in expression, which no longer finds its label.
+    QStringList expected = kBaLines;
+    expected[1] = u"nome="_s;
+    EXPECT_EQ(Readable(host.data), Readable(ResultBlock(expected)));
+    EXPECT_EQ(host.data, ResultBlock(expected));
+    ASSERT_TRUE(w->waitClosed());
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
+}
+
 // --- The capture of what the window saw ---
 
 // The one run folder the window made under dir, and its index lines.
