@@ -909,6 +909,38 @@ TEST_F(CaptureTest, ResultPageAtAChangedUrlIsKeptAtItsLoadThoughTheLookupNeverLo
     EXPECT_EQ(code, 0);
 }
 
+TEST_F(CaptureTest, TextOfANamedFrameIsKeptWithTheFramesUrlAndName)
+{
+    HttpFixtureServer& ccc = portals.server(kCcc);
+    ccc.setPage(QueryPath(kCcc),
+                QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><p>Consulta</p>"
+                                  "<iframe name=\"resultado\" src=\"/NFE/CCC/quadro\""
+                                  " width=\"600\" height=\"400\"></iframe>"));
+    ccc.setPage(u"/NFE/CCC/quadro"_s, kCccFramePage);
+
+    ASSERT_NO_FATAL_FAILURE(pick(kCcc));
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(kCccFrameLines)) << Readable(host.data);
+    ASSERT_TRUE(w->waitClosed());
+
+    const std::optional<CaptureRun> run =
+        WaitForCapture(captureDir.path(), [](const CaptureRun& r) { return r.ended(); });
+    ASSERT_TRUE(run.has_value()) << "no last line in the index";
+    const auto frame =
+        std::find_if(run->index.cbegin(), run->index.cend(), [](const QJsonObject& l) {
+            return l[u"frameName"_s].toString() == u"resultado"_s;
+        });
+    ASSERT_NE(frame, run->index.cend()) << "the frame's text was not kept";
+    EXPECT_EQ((*frame)[u"frameUrl"_s].toString(), ccc.url(u"/NFE/CCC/quadro"_s));
+    EXPECT_EQ((*frame)[u"mainFrameUrl"_s].toString(), portals.queryUrl(kCcc));
+    EXPECT_EQ((*frame)[u"outcome"_s].toString(), u"result sent"_s);
+    EXPECT_EQ(run->index.last()[u"ended"_s].toString(), u"result sent"_s);
+    const auto [out, code] =
+        Extract(u"ccc"_s, QDir(run->folder).filePath((*frame)[u"file"_s].toString()));
+    EXPECT_EQ(out, ToolLines(kCccFrameLines));
+    EXPECT_EQ(code, 0);
+}
+
 // Where the capture goes changes nothing in the lookup: the same bytes reach the host, and the
 // lookup asks for the same texts.
 enum class CaptureSetting
