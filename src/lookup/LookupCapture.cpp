@@ -191,6 +191,23 @@ private:
     bool m_warned = false;
 };
 
+// The thread owns its writer and shares only the queue, so that it may outlive the capture
+// when the disk hangs.
+class WriterThread : public QThread
+{
+public:
+    WriterThread(std::shared_ptr<LookupCapture::Queue> queue, Writer writer)
+        : m_queue(std::move(queue)), m_writer(std::move(writer))
+    {}
+
+protected:
+    void run() override { m_writer.run(*m_queue); }
+
+private:
+    std::shared_ptr<LookupCapture::Queue> m_queue;
+    Writer m_writer;
+};
+
 } // namespace
 
 std::unique_ptr<LookupCapture> LookupCapture::FromEnvironment()
@@ -208,12 +225,7 @@ LookupCapture::LookupCapture(const QString& dir, std::function<void()> beforeEac
         QStringLiteral("quarvel-%1-%2")
             .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")))
             .arg(QCoreApplication::applicationPid());
-    // The thread owns its writer and shares only the queue, so that it may outlive this
-    // object when the disk hangs.
-    m_thread = QThread::create(
-        [queue = m_queue, writer = Writer(dir, folderName, std::move(beforeEachWrite))]() mutable {
-            writer.run(*queue);
-        });
+    m_thread = new WriterThread(m_queue, Writer(dir, folderName, std::move(beforeEachWrite)));
 }
 
 LookupCapture::~LookupCapture()
