@@ -125,6 +125,7 @@ void TChromium::runClose()
 void TChromium::finishClose()
 {
     m_frameTexts.clear();
+    m_frameUrls.clear();
     m_reportedDocument.clear();
     Q_EMIT OnBeforeClose();
 }
@@ -135,15 +136,15 @@ void TChromium::LoadURL(const QString& url)
         m_page->setUrl(QUrl(url));
 }
 
-void TChromium::RetrieveText(const QString& frameName)
+void TChromium::RetrieveText(const QString& frameName, TextRequest request)
 {
     if (!Initialized())
         return;
     if (frameName.isEmpty()) {
         QPointer<TChromium> self(this);
-        m_page->toPlainText([self](const QString& text) {
+        m_page->toPlainText([self, request](const QString& text) {
             if (self != nullptr && self->Initialized())
-                Q_EMIT self->OnTextResultAvailable(text);
+                self->deliverText(request, text, *self->GetMainFrame());
         });
         return;
     }
@@ -152,11 +153,20 @@ void TChromium::RetrieveText(const QString& frameName)
         return;
     QMetaObject::invokeMethod(
         this,
-        [this, text = it.value()] {
+        [this, request, text = it.value(),
+         frame = TCefFrame(m_page, m_frameUrls.value(frameName), frameName, false)] {
             if (Initialized())
-                Q_EMIT OnTextResultAvailable(text);
+                deliverText(request, text, frame);
         },
         Qt::QueuedConnection);
+}
+
+void TChromium::deliverText(TextRequest request, const QString& text, const TCefFrame& frame)
+{
+    if (request == TextRequest::Capture)
+        Q_EMIT OnCaptureTextAvailable(text, frame);
+    else
+        Q_EMIT OnTextResultAvailable(text, frame);
 }
 
 QWebEngineView* TChromium::GetBrowser() const
@@ -233,7 +243,9 @@ void TChromium::onSubFrameLoaded(const QString& url, const QString& name, const 
 {
     if (m_closing)
         return;
-    if (!name.isEmpty())
+    if (!name.isEmpty()) {
         m_frameTexts.insert(name, text);
+        m_frameUrls.insert(name, url);
+    }
     Q_EMIT OnLoadEnd(TCefFrame(m_page, url, name, false), 200);
 }

@@ -41,6 +41,14 @@ inline bool IsRefusedDisposition(int disposition)
 
 class TChromium;
 
+// Who asked for a page text: the lookup, or the capture of what the window saw, whose texts never
+// reach the lookup.
+enum class TextRequest
+{
+    Lookup,
+    Capture,
+};
+
 // A frame of the browser as seen at one moment: its URL and name.
 class TCefFrame
 {
@@ -85,8 +93,10 @@ public:
     void CloseBrowser(bool forceClose);
     void LoadURL(const QString& url);
     // Requests the text of the frame of that name (the main frame for an empty name); the text
-    // arrives once in OnTextResultAvailable. Nothing happens for an unknown frame.
-    void RetrieveText(const QString& frameName = QString());
+    // arrives once, with the frame it is from, in OnTextResultAvailable (OnCaptureTextAvailable
+    // for a capture). Nothing happens for an unknown frame.
+    void RetrieveText(const QString& frameName = QString(),
+                      TextRequest request = TextRequest::Lookup);
 
     QWebEngineView* GetBrowser() const;
     std::optional<TCefFrame> GetMainFrame() const;
@@ -98,7 +108,8 @@ Q_SIGNALS:
     void OnBeforePopup(int targetDisposition, bool& result);
     void OnOpenUrlFromTab(int targetDisposition, bool& result);
     void OnLoadEnd(const TCefFrame& frame, int httpStatusCode);
-    void OnTextResultAvailable(const QString& aText);
+    void OnTextResultAvailable(const QString& aText, const TCefFrame& frame);
+    void OnCaptureTextAvailable(const QString& aText, const TCefFrame& frame);
 
 private:
     void runClose();
@@ -109,6 +120,7 @@ private:
     void reportEngineLoadEnd(const QString& url, bool ok, const QStringList& shown);
     void onMainFrameLoaded(const QString& url, const QString& documentId);
     void onSubFrameLoaded(const QString& url, const QString& name, const QString& text);
+    void deliverText(TextRequest request, const QString& text, const TCefFrame& frame);
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -116,6 +128,8 @@ private:
     bool m_closing = false;
     // Text of each named sub-frame at its last finished load.
     QHash<QString, QString> m_frameTexts;
+    // URL of each named sub-frame at its last finished load.
+    QHash<QString, QString> m_frameUrls;
     // The main-frame document whose load was last reported.
     QString m_reportedDocument;
 };

@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -135,6 +136,11 @@ void TForm1::FormCreate()
     m_compiledPortals.reserve(FURIEstados.size());
     for (const TURIEstado& portal : std::as_const(FURIEstados))
         m_compiledPortals.emplace_back(portal);
+
+    m_capture = LookupCapture::FromEnvironment();
+    if (m_capture)
+        connect(Chromium1, &TChromium::OnCaptureTextAvailable, this,
+                &TForm1::Chromium1CaptureTextAvailable, Qt::QueuedConnection);
 }
 
 void TForm1::RegisterURIEstado(TURIEstado uriEstado)
@@ -245,6 +251,8 @@ void TForm1::BrowserDestroyMsg()
 
 void TForm1::Chromium1BeforeClose()
 {
+    if (m_capture)
+        m_capture->Close();
     FCanClose = true;
     RequestClose();
 }
@@ -286,6 +294,8 @@ void TForm1::Chromium1LoadEnd(const TCefFrame& frame, int)
 
     if (UrlHasPrefix(frame.GetUrl(), portal.URLresposta))
         Chromium1->RetrieveText(frame.GetName());
+    else if (m_capture && frame.IsMain())
+        Chromium1->RetrieveText(QString(), TextRequest::Capture);
 
     if (UrlHasPrefix(frame.GetUrl(), portal.URLconsulta) && !portal.consultaReadyScript.isEmpty()) {
         if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
@@ -294,8 +304,11 @@ void TForm1::Chromium1LoadEnd(const TCefFrame& frame, int)
     FillQuery(frame, portal);
 }
 
-void TForm1::Chromium1TextResultAvailable(const QString& aText)
+void TForm1::Chromium1TextResultAvailable(const QString& aText, const TCefFrame& frame)
 {
+    // Kept for the capture, whatever this text leads to.
+    CapturedText seen = SeenText(aText, frame);
+    const auto keep = qScopeGuard([&] { KeepSeenText(std::move(seen)); });
     if (m_lookupFinished)
         return;
     const QString search = FCurrentSearch;
@@ -306,6 +319,7 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText)
         return;
     const CompiledPortal& portal = m_compiledPortals.at(index);
     const TURIEstado& record = portal.portal();
+    seen.examined = true;
 
     if (record.URLresposta.isEmpty() && !portal.DetectResultPage(aText)) {
         QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
@@ -317,16 +331,44 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText)
         return;
 
     const ExtractionResult result = portal.ExtractFields(aText);
+    seen.recognised = true;
+    seen.fieldsMatched =
+        std::count(result.statuses.cbegin(), result.statuses.cend(), MatchStatus::Matched);
     if (!ConfirmTaxpayer(aText, result.lines, record))
         return;
     m_lookupFinished = true;
     if (!SendResultBlock(result.lines))
         return;
+    seen.sent = true;
     if (!result.success) {
         ShowBox({QMessageBox::Information, QStringLiteral("Information"),
                  QStringLiteral("Cadastro não disponível na Sefaz da UF escolhida.")});
     }
     RequestClose();
+}
+
+void TForm1::Chromium1CaptureTextAvailable(const QString& aText, const TCefFrame& frame)
+{
+    KeepSeenText(SeenText(aText, frame));
+}
+
+CapturedText TForm1::SeenText(const QString& aText, const TCefFrame& frame) const
+{
+    if (!m_capture)
+        return {};
+    const std::optional<TCefFrame> main = Chromium1->GetMainFrame();
+    return {.text = aText,
+            .portalKey = m_portalKeys.value(GetIndex(FCurrentSearch)),
+            .frameUrl = frame.GetUrl(),
+            .frameName = frame.GetName(),
+            .mainFrameUrl = main ? main->GetUrl() : QString()};
+}
+
+void TForm1::KeepSeenText(CapturedText seen)
+{
+    // Nothing is kept before a portal is chosen.
+    if (m_capture && !seen.portalKey.isEmpty())
+        m_capture->Add(std::move(seen));
 }
 
 void TForm1::RetryMainFrameText()

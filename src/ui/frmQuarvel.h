@@ -3,6 +3,7 @@
 #include "hostlink/HostLink.h"
 #include "lookup/Extraction.h"
 #include "lookup/HostRequest.h"
+#include "lookup/LookupCapture.h"
 #include "portals/URIEstado.h"
 #include "shell/Chromium.h"
 #include "ui/MessageBox.h"
@@ -10,6 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QLabel;
@@ -73,7 +75,10 @@ private:
     void Chromium1OpenUrlFromTab(int targetDisposition, bool& result);
     void cbUFClick(int index);
     void Chromium1LoadEnd(const TCefFrame& frame, int httpStatusCode);
-    void Chromium1TextResultAvailable(const QString& aText);
+    void Chromium1TextResultAvailable(const QString& aText, const TCefFrame& frame);
+    void Chromium1CaptureTextAvailable(const QString& aText, const TCefFrame& frame);
+    CapturedText SeenText(const QString& aText, const TCefFrame& frame) const;
+    void KeepSeenText(CapturedText seen);
     void RetryMainFrameText();
     bool SendResultBlock(const QStringList& lines);
     // The portal the host named, chosen as the user chooses one.
@@ -95,11 +100,13 @@ private:
     // FURIEstados with their expressions compiled once, at the same indexes.
     std::vector<CompiledPortal> m_compiledPortals;
     QString FCurrentSearch;
-    // The keys of FURIEstados, at the same indexes.
+    // The portals' short keys, at the same indexes.
     QStringList m_portalKeys;
     HostRequest m_request;
     bool m_confirming = false;
     // On a page watched by its content: the text of the result the user refused last, not asked
     // about again while the page shows it.
     QString m_refusedText;
+    // What the lookup saw, kept on disk; null unless QUARVEL_CAPTURE_DIR is set.
+    std::unique_ptr<LookupCapture> m_capture;
 };

@@ -7,11 +7,19 @@
 #include "QtPrinters.h"
 #include "SamplePortals.h"
 #include "TestHost.h"
+#include "TestUtil.h"
 #include "TestWindow.h"
+#include "lookup/PortalFile.h"
 #include "portals/PortalTable.h"
 #include "ui/CBNorva.h"
 
 #include <QAbstractItemView>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -150,6 +158,9 @@ void PrintTo(const PortalCase& param, std::ostream* os)
 {
     *os << param.name;
 }
+
+// What BA's sample result page gives.
+const QStringList& kBaLines = kSampleLines[kBa];
 
 class PortalLookupTest : public LookupTest, public testing::WithParamInterface<PortalCase>
 {};
@@ -340,17 +351,20 @@ TEST_F(LookupTest, ChoosingAnotherPortalStopsTheWatchOfTheFirst)
 
 // --- A result page that yields no field ---
 
+// BA's answer for a document it does not know, and the block it gives.
+const QByteArray kBaNoMatchPage =
+    QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><h2>SINTEGRA - Bahia</h2>"
+                      "<p>Nenhum contribuinte encontrado para o documento informado.</p>"
+                      "<p><a href=\"/Sintegra/sintegra.asp?estado=BA\">Nova consulta</a></p>");
+const QStringList kBaNoMatchLines{
+    u"cnpj="_s,     u"nome="_s,     u"razaosocial="_s, u"inscricaoestadual="_s,
+    u"telefone="_s, u"endereco="_s, u"numero="_s,      u"complemento="_s,
+    u"bairro="_s,   u"cidade="_s,   u"estado="_s,      u"cep="_s};
+
 TEST_F(LookupTest, NoFieldFoundSendsEmptyLinesThenTellsTheUserThenCloses)
 {
-    portals.server(kBa).setPage(
-        BuiltInPortalPathList().at(kBa).resultPath,
-        QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><h2>SINTEGRA - Bahia</h2>"
-                          "<p>Nenhum contribuinte encontrado para o documento informado.</p>"
-                          "<p><a href=\"/Sintegra/sintegra.asp?estado=BA\">Nova consulta</a></p>"));
-    const QByteArray expected =
-        ResultBlock({u"cnpj="_s, u"nome="_s, u"razaosocial="_s, u"inscricaoestadual="_s,
-                     u"telefone="_s, u"endereco="_s, u"numero="_s, u"complemento="_s, u"bairro="_s,
-                     u"cidade="_s, u"estado="_s, u"cep="_s});
+    portals.server(kBa).setPage(BuiltInPortalPathList().at(kBa).resultPath, kBaNoMatchPage);
+    const QByteArray expected = ResultBlock(kBaNoMatchLines);
     std::optional<bool> blockBeforeBox;
     std::optional<int> closesBeforeBox;
     w->onBox = [&] {
@@ -532,5 +546,387 @@ TEST_F(SubFrameTest, UrlPortalChecksTheMainFramesUrl)
     ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
     EXPECT_TRUE(w->boxes.isEmpty());
 }
+
+// --- A portal definitions file in force ---
+
+// BA's portal relabelled "Razão Social:" as "Nome Empresarial:"; a definitions file made from
+// the built-in table follows it for razaosocial only.
+class RelabelledFieldTest : public LookupTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(defsDir.isValid());
+        QJsonObject table =
+            QJsonDocument::fromJson(PortalTableToJson(BuiltInKeyedPortals(BuiltInPortals())))
+                .object();
+        QJsonArray list = table[u"portals"_s].toArray();
+        QJsonObject ba = list[kBa].toObject();
+        ASSERT_EQ(ba[u"key"_s].toString(), u"ba"_s);
+        QJsonArray fields = ba[u"fieldDefs"_s].toArray();
+        QJsonObject razao = fields[2].toObject();
+        ASSERT_EQ(razao[u"fieldName"_s].toString(), u"razaosocial"_s);
+        razao[u"fieldRegEx"_s] = kRelabelled;
+        fields[2] = razao;
+        ba[u"fieldDefs"_s] = fields;
+        list[kBa] = ba;
+        table[u"portals"_s] = list;
+        QFile file(defsDir.filePath(u"portals.json"_s));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.write(QJsonDocument(table).toJson()) > 0);
+        file.close();
+        qputenv("QUARVEL_PORTALS", file.fileName().toUtf8());
+        ASSERT_NO_FATAL_FAILURE(LookupTest::SetUp());
+    }
+
+    void TearDown() override
+    {
+        LookupTest::TearDown();
+        qunsetenv("QUARVEL_PORTALS");
+    }
+
+    const QString kRelabelled = u"(?:Nome Empresarial:)(?:[\\t]*)([\\w\\s\\d.]*)"_s;
+    QTemporaryDir defsDir;
+};
+
+TEST_F(RelabelledFieldTest, TheWindowSendsTheFieldsTheFilesExpressionsGive)
+{
+    const QString resultPath = BuiltInPortalPathList().at(kBa).resultPath;
+    QByteArray page = portals.server(kBa).pageFromRoot(resultPath).body;
+    const QByteArray oldLabel = u"Razão Social:"_s.toUtf8();
+    ASSERT_TRUE(page.contains(oldLabel));
+    page.replace(oldLabel, "Nome Empresarial:");
+    ASSERT_TRUE(Table().at(kBa).fieldDefs.at(2).fieldRegEx.contains(u"Raz\u00E3o Social:"_s))
+        << "the built-in expression would find the new label";
+    portals.server(kBa).setPage(resultPath, page);
+    ASSERT_EQ(window->URIEstados().at(kBa).fieldDefs.at(2).fieldRegEx, kRelabelled)
+        << "the file is not in force";
+
+    ASSERT_NO_FATAL_FAILURE(pick(kBa));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kBa)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    // nome keeps the built-in expression, which no longer finds its label.
+    QStringList expected = kBaLines;
+    expected[1] = u"nome="_s;
+    EXPECT_EQ(Readable(host.data), Readable(ResultBlock(expected)));
+    EXPECT_EQ(host.data, ResultBlock(expected));
+    ASSERT_TRUE(w->waitClosed());
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
+}
+
+// --- The capture of what the window saw ---
+
+// The one run folder the window made under dir, and its index lines.
+struct CaptureRun
+{
+    QString folder;
+    QList<QJsonObject> index;
+
+    QByteArray file(const QJsonObject& line) const
+    {
+        QFile text(QDir(folder).filePath(line[u"file"_s].toString()));
+        return text.open(QIODevice::ReadOnly) ? text.readAll() : QByteArray("<no file>");
+    }
+    bool ended() const { return !index.isEmpty() && index.last().contains(u"ended"_s); }
+};
+
+CaptureRun ReadCapture(const QString& dir)
+{
+    const QStringList folders = QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (folders.size() != 1)
+        return {};
+    CaptureRun run{QDir(dir).filePath(folders.first()), {}};
+    QFile index(QDir(run.folder).filePath(u"index.jsonl"_s));
+    if (!index.open(QIODevice::ReadOnly))
+        return run;
+    for (const QByteArray& line : index.readAll().split('\n')) {
+        if (!line.isEmpty())
+            run.index.append(QJsonDocument::fromJson(line).object());
+    }
+    return run;
+}
+
+// Waits (the event loop turning) until the capture under dir satisfies done.
+std::optional<CaptureRun> WaitForCapture(const QString& dir,
+                                         const std::function<bool(const CaptureRun&)>& done)
+{
+    CaptureRun run;
+    if (!WaitFor(
+            [&] {
+                run = ReadCapture(dir);
+                return done(run);
+            },
+            20000))
+        return std::nullopt;
+    return run;
+}
+
+// quarvel-extract on a captured file: its standard output and exit code.
+std::pair<QString, int> Extract(const QString& key, const QString& file)
+{
+    const ProgramRun run = RunProgram(QStringLiteral(QUARVEL_EXTRACT_EXE), {key, file});
+    return {QString::fromUtf8(run.standardOutput), run.finished ? run.exitCode : -1};
+}
+
+// The tool's output for lines: each followed by a line feed.
+QString ToolLines(const QStringList& lines)
+{
+    QString out;
+    for (const QString& line : lines)
+        out += line + u'\n';
+    return out;
+}
+
+class CaptureTest : public LookupTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(captureDir.isValid());
+        if (const QString setting = captureSetting(); setting.isNull())
+            qunsetenv("QUARVEL_CAPTURE_DIR");
+        else
+            qputenv("QUARVEL_CAPTURE_DIR", setting.toUtf8());
+        ASSERT_NO_FATAL_FAILURE(LookupTest::SetUp());
+        QObject::connect(window->Chromium1, &TChromium::OnCaptureTextAvailable,
+                         [this](const QString& text) { captureTexts.append(text); });
+    }
+
+    void TearDown() override
+    {
+        LookupTest::TearDown();
+        qunsetenv("QUARVEL_CAPTURE_DIR");
+    }
+
+    // The value QUARVEL_CAPTURE_DIR is given (unset when null).
+    virtual QString captureSetting() const { return captureDir.path(); }
+
+    QTemporaryDir captureDir;
+    // The texts asked for the capture alone, as the browser delivered them.
+    QStringList captureTexts;
+};
+
+TEST_F(CaptureTest, NoMatchLookupKeepsEveryTextWithItsIndexLineAndHowItEnded)
+{
+    portals.server(kBa).setPage(BuiltInPortalPathList().at(kBa).resultPath, kBaNoMatchPage);
+    const QString queryUrl = portals.queryUrl(kBa);
+    const QString resultUrl = portals.server(kBa).url(BuiltInPortalPathList().at(kBa).resultPath);
+
+    ASSERT_NO_FATAL_FAILURE(pick(kBa));
+    ASSERT_TRUE(w->waitMainLoad(queryUrl));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(w->waitClosed());
+    ASSERT_TRUE(host.waitForEnd());
+    EXPECT_EQ(host.data, ResultBlock(kBaNoMatchLines)) << Readable(host.data);
+    ASSERT_EQ(w->boxes.size(), 1);
+
+    const std::optional<CaptureRun> run =
+        WaitForCapture(captureDir.path(), [](const CaptureRun& r) { return r.ended(); });
+    ASSERT_TRUE(run.has_value()) << "no last line in the index";
+    EXPECT_EQ(QFile::permissions(run->folder) &
+                  ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_EQ(run->index.size(), 3);
+
+    // The query page: the lookup does not look at it, the capture asked for its text.
+    const QJsonObject& query = run->index[0];
+    EXPECT_EQ(query[u"portal"_s].toString(), u"ba"_s);
+    EXPECT_EQ(query[u"frameUrl"_s].toString(), queryUrl);
+    EXPECT_EQ(query[u"frameName"_s].toString(), QString());
+    EXPECT_EQ(query[u"mainFrameUrl"_s].toString(), queryUrl);
+    EXPECT_EQ(query[u"recognised"_s].toBool(true), false);
+    EXPECT_EQ(query[u"outcome"_s].toString(), u"not examined"_s);
+    ASSERT_EQ(captureTexts.size(), 1);
+    EXPECT_EQ(run->file(query), captureTexts[0].toUtf8());
+    EXPECT_TRUE(captureTexts[0].contains(u"CNPJ:"_s)) << captureTexts[0].toStdString();
+    ASSERT_EQ(w->texts.size(), 1) << "a text asked for the capture reached the lookup";
+
+    // The result page: examined, recognised, nothing matched, the empty block sent.
+    const QJsonObject& result = run->index[1];
+    EXPECT_TRUE(result[u"frameUrl"_s].toString().startsWith(resultUrl))
+        << result[u"frameUrl"_s].toString().toStdString();
+    EXPECT_EQ(result[u"mainFrameUrl"_s].toString(), result[u"frameUrl"_s].toString());
+    EXPECT_EQ(result[u"recognised"_s].toBool(false), true);
+    EXPECT_EQ(result[u"outcome"_s].toString(), u"nothing matched"_s);
+    EXPECT_EQ(result[u"fieldsMatched"_s].toInteger(-1), 0);
+    EXPECT_EQ(result[u"sent"_s].toBool(false), true);
+    EXPECT_EQ(run->file(result), w->texts[0].toUtf8()) << "not the text the lookup had";
+
+    EXPECT_EQ(run->index[2][u"ended"_s].toString(), u"nothing matched"_s);
+    EXPECT_EQ(run->index[2][u"dropped"_s].toInteger(-1), 0);
+
+    const auto [out, code] =
+        Extract(u"ba"_s, QDir(run->folder).filePath(result[u"file"_s].toString()));
+    EXPECT_EQ(out, ToolLines(kBaNoMatchLines));
+    EXPECT_EQ(code, 1) << "no field matched";
+}
+
+TEST_F(CaptureTest, ResultPageAtAChangedUrlIsKeptAtItsLoadThoughTheLookupNeverLooks)
+{
+    // The portal now answers at another address: the form posts there.
+    HttpFixtureServer& ba = portals.server(kBa);
+    const QString formPath = QUrl(QueryPath(kBa)).path();
+    QByteArray query = ba.pageFromRoot(formPath).body;
+    const QByteArray oldAction =
+        "action=\"" + BuiltInPortalPathList().at(kBa).resultPath.toUtf8() + '"';
+    ASSERT_TRUE(query.contains(oldAction));
+    query.replace(oldAction, "action=\"/Sintegra/Resultado.asp\"");
+    ba.setPage(formPath, query);
+    ba.setPage(u"/Sintegra/Resultado.asp"_s,
+               ba.pageFromRoot(BuiltInPortalPathList().at(kBa).resultPath).body);
+    const QString movedUrl = ba.url(u"/Sintegra/Resultado.asp"_s);
+
+    ASSERT_NO_FATAL_FAILURE(pick(kBa));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kBa)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(w->waitMainLoad(movedUrl));
+    const std::optional<CaptureRun> kept =
+        WaitForCapture(captureDir.path(), [&](const CaptureRun& r) { return r.index.size() >= 2; });
+    ASSERT_TRUE(kept.has_value()) << "the moved result page was not kept";
+    // The window takes a text in a queued call: once the calls queued behind it have run, a
+    // block would be in the host's socket.
+    ASSERT_TRUE(RunQueuedCalls());
+    EXPECT_TRUE(host.received().isEmpty()) << Readable(host.data);
+    EXPECT_TRUE(w->texts.isEmpty()) << "the lookup asked for a text";
+
+    ASSERT_TRUE(w->closeAndWait());
+    const std::optional<CaptureRun> run =
+        WaitForCapture(captureDir.path(), [](const CaptureRun& r) { return r.ended(); });
+    ASSERT_TRUE(run.has_value()) << "no last line in the index";
+    ASSERT_EQ(run->index.size(), 3);
+    const QJsonObject& moved = run->index[1];
+    EXPECT_EQ(moved[u"frameUrl"_s].toString(), movedUrl);
+    EXPECT_EQ(moved[u"mainFrameUrl"_s].toString(), movedUrl);
+    EXPECT_EQ(moved[u"recognised"_s].toBool(true), false);
+    EXPECT_EQ(moved[u"outcome"_s].toString(), u"not examined"_s);
+    ASSERT_EQ(captureTexts.size(), 2);
+    EXPECT_EQ(run->file(moved), captureTexts[1].toUtf8());
+    EXPECT_EQ(run->index[2][u"ended"_s].toString(), u"closed without result"_s);
+
+    // What the lookup would have sent, had it recognised the page.
+    const auto [out, code] =
+        Extract(u"ba"_s, QDir(run->folder).filePath(moved[u"file"_s].toString()));
+    EXPECT_EQ(out, ToolLines(kBaLines));
+    EXPECT_EQ(code, 0);
+}
+
+TEST_F(CaptureTest, TextOfANamedFrameIsKeptWithTheFramesUrlAndName)
+{
+    HttpFixtureServer& ccc = portals.server(kCcc);
+    ccc.setPage(QueryPath(kCcc),
+                QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><p>Consulta</p>"
+                                  "<iframe name=\"resultado\" src=\"/NFE/CCC/quadro\""
+                                  " width=\"600\" height=\"400\"></iframe>"));
+    ccc.setPage(u"/NFE/CCC/quadro"_s, kCccFramePage);
+
+    ASSERT_NO_FATAL_FAILURE(pick(kCcc));
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(kCccFrameLines)) << Readable(host.data);
+    ASSERT_TRUE(w->waitClosed());
+
+    const std::optional<CaptureRun> run =
+        WaitForCapture(captureDir.path(), [](const CaptureRun& r) { return r.ended(); });
+    ASSERT_TRUE(run.has_value()) << "no last line in the index";
+    const auto frame =
+        std::find_if(run->index.cbegin(), run->index.cend(), [](const QJsonObject& l) {
+            return l[u"frameName"_s].toString() == u"resultado"_s;
+        });
+    ASSERT_NE(frame, run->index.cend()) << "the frame's text was not kept";
+    EXPECT_EQ((*frame)[u"frameUrl"_s].toString(), ccc.url(u"/NFE/CCC/quadro"_s));
+    EXPECT_EQ((*frame)[u"mainFrameUrl"_s].toString(), portals.queryUrl(kCcc));
+    EXPECT_EQ((*frame)[u"outcome"_s].toString(), u"result sent"_s);
+    EXPECT_EQ(run->index.last()[u"ended"_s].toString(), u"result sent"_s);
+    const auto [out, code] =
+        Extract(u"ccc"_s, QDir(run->folder).filePath((*frame)[u"file"_s].toString()));
+    EXPECT_EQ(out, ToolLines(kCccFrameLines));
+    EXPECT_EQ(code, 0);
+}
+
+// Where the capture goes changes nothing in the lookup: the same bytes reach the host, and the
+// lookup asks for the same texts.
+enum class CaptureSetting
+{
+    Unset,
+    Writable,
+    BelowAFile,
+};
+
+class CaptureSettingTest : public CaptureTest, public testing::WithParamInterface<CaptureSetting>
+{
+protected:
+    QString captureSetting() const override
+    {
+        switch (GetParam()) {
+        case CaptureSetting::Unset:
+            return QString();
+        case CaptureSetting::Writable:
+            return captureDir.path();
+        case CaptureSetting::BelowAFile:
+            // No one can make a folder below a file, root included.
+            return QDir(captureDir.path()).filePath(u"plain/capture"_s);
+        }
+        return {};
+    }
+
+    void SetUp() override
+    {
+        if (GetParam() == CaptureSetting::BelowAFile) {
+            ASSERT_TRUE(captureDir.isValid());
+            QFile plain(QDir(captureDir.path()).filePath(u"plain"_s));
+            ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+        }
+        ASSERT_NO_FATAL_FAILURE(CaptureTest::SetUp());
+    }
+};
+
+TEST_P(CaptureSettingTest, TheLookupSendsTheSameBytes)
+{
+    ASSERT_NO_FATAL_FAILURE(pick(kBa));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kBa)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(kBaLines)) << Readable(host.data);
+    ASSERT_TRUE(w->waitClosed());
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
+    EXPECT_EQ(w->texts.size(), 1) << "the lookup asks for the result page's text alone";
+
+    const QStringList entries =
+        QDir(captureDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    switch (GetParam()) {
+    case CaptureSetting::Unset:
+        EXPECT_TRUE(captureTexts.isEmpty());
+        EXPECT_TRUE(entries.isEmpty());
+        break;
+    case CaptureSetting::Writable: {
+        const std::optional<CaptureRun> run =
+            WaitForCapture(captureDir.path(), [](const CaptureRun& r) { return r.ended(); });
+        ASSERT_TRUE(run.has_value());
+        ASSERT_EQ(run->index.size(), 3);
+        EXPECT_EQ(run->index[1][u"outcome"_s].toString(), u"result sent"_s);
+        EXPECT_EQ(run->index[1][u"fieldsMatched"_s].toInteger(-1), kBaLines.size());
+        EXPECT_EQ(run->index[2][u"ended"_s].toString(), u"result sent"_s);
+        break;
+    }
+    case CaptureSetting::BelowAFile:
+        EXPECT_EQ(entries, QStringList{u"plain"_s});
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Capture, CaptureSettingTest,
+                         testing::Values(CaptureSetting::Unset, CaptureSetting::Writable,
+                                         CaptureSetting::BelowAFile),
+                         [](const testing::TestParamInfo<CaptureSetting>& info) {
+                             switch (info.param) {
+                             case CaptureSetting::Unset:
+                                 return std::string("Unset");
+                             case CaptureSetting::Writable:
+                                 return std::string("Writable");
+                             case CaptureSetting::BelowAFile:
+                                 return std::string("BelowAFile");
+                             }
+                             return std::string();
+                         });
 
 } // namespace

@@ -1,5 +1,6 @@
 // The quarvel-extract tool, run as a program on the realistic page texts.
 
+#include "BrokenPortalFiles.h"
 #include "QuarvelVersion.h"
 #include "TestData.h"
 #include "TestUtil.h"
@@ -269,6 +270,31 @@ TEST_F(ToolTest, CheckPortalsReportsEachProblemAndExitsNonZero)
     const ToolRun folder = RunTool({QStringLiteral("--check-portals"), dir.path()});
     EXPECT_EQ(folder.exitCode, 1);
     EXPECT_TRUE(folder.err.contains("is a folder")) << folder.err.toStdString();
+
+    // Every file the loader refuses, with the same message, the place named.
+    const QString named = dir.filePath(QStringLiteral("f.json"));
+    for (const BrokenCase& c : BrokenPortalFiles()) {
+        SCOPED_TRACE(c.name);
+        QFile file(named);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        const ToolRun run = RunTool({QStringLiteral("--check-portals"), named});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.startsWith(named.toUtf8()) && run.err.contains(c.expected))
+            << run.err.toStdString();
+    }
+    QFile unreadable(named);
+    ASSERT_TRUE(unreadable.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    unreadable.write(OnePortal());
+    unreadable.close();
+    EXPECT_EQ(RunTool({QStringLiteral("--check-portals"), named}).exitCode, 0);
+    unreadable.setPermissions(QFileDevice::Permissions());
+    if (!QFile(named).open(QIODevice::ReadOnly)) { // root reads anything
+        const ToolRun run = RunTool({QStringLiteral("--check-portals"), named});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains("cannot open")) << run.err.toStdString();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

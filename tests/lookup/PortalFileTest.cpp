@@ -1,5 +1,6 @@
 #include "lookup/PortalFile.h"
 
+#include "BrokenPortalFiles.h"
 #include "QtPrinters.h"
 #include "TestData.h"
 #include "lookup/Extraction.h"
@@ -49,88 +50,9 @@ TEST(PortalFileTest, DumpThenLoadGivesTheBuiltInTableMemberByMember)
     }
 }
 
-// One portal object as a file, with one member replaced by raw JSON.
-QByteArray OnePortal(const char* member = nullptr, const char* raw = nullptr)
-{
-    QByteArray portal = R"j({"key": "xy", "estado": "XY", "URLconsulta": "https://a.example/q",
- "URLresposta": "", "responseStringDetection": "Resultado", "consultaReadyScript": "",
- "fieldDefs": [{"fieldName": "nome", "fieldRegEx": "Nome:\\s*(.*)"}]})j";
-    if (member) {
-        QJsonParseError e;
-        QJsonObject o = QJsonDocument::fromJson(portal, &e).object();
-        if (raw)
-            o.insert(QLatin1StringView(member),
-                     QJsonDocument::fromJson(QByteArray("[") + raw + "]").array().at(0));
-        else
-            o.remove(QLatin1StringView(member));
-        portal = QJsonDocument(o).toJson();
-    }
-    return QByteArray(R"j({"version": 1, "portals": [)j") + portal + "]}";
-}
-
-QByteArray ManyPortals(int count)
-{
-    QByteArray portals;
-    for (int i = 0; i < count; ++i) {
-        QByteArray key;
-        for (int n = i + 1; n > 0; n /= 26)
-            key.prepend(char('a' + n % 26));
-        portals += (i ? "," : "") + QByteArray(R"j({"key": ")j") + key + R"j(", "estado": "E)j" +
-                   QByteArray::number(i) +
-                   R"j(", "URLconsulta": "https://a.example/", "URLresposta": "",
- "responseStringDetection": "", "consultaReadyScript": "", "fieldDefs": []})j";
-    }
-    return R"j({"version": 1, "portals": [)j" + portals + "]}";
-}
-
-struct BrokenCase
-{
-    const char* name;
-    QByteArray bytes;
-    const char* expected; // in the message, after the file name
-};
-
 TEST(PortalFileTest, BrokenFilesAreRefusedWithThePlaceNamed)
 {
-    const BrokenCase cases[] = {
-        {"not JSON", "portals?", "f.json:1:2: illegal value"},
-        {"truncated",
-         QByteArray(R"j({"version": 1,)j"
-                    "\n"
-                    R"j( "portals": [)j"),
-         "f.json:2:"},
-        {"empty file", "", "f.json:1:1: empty file"},
-        {"wrong version", R"j({"version": 2, "portals": []})j", "f.json: version:"},
-        {"missing member", OnePortal("URLresposta"), "f.json: xy: member \"URLresposta\" missing"},
-        {"wrong type", OnePortal("estado", "5"), "f.json: xy: member \"estado\" missing or not"},
-        {"duplicate key", ManyPortals(2).replace(R"j("key": "c")j", R"j("key": "b")j"),
-         "f.json: b: duplicate key"},
-        {"uppercase key", OnePortal("key", R"j("Xy")j"), "not lowercase ASCII"},
-        {"empty estado", OnePortal("estado", R"j("")j"), "f.json: xy: estado is empty"},
-        {"relative URL", OnePortal("URLconsulta", R"j("/q")j"), "f.json: xy: URLconsulta \"/q\""},
-        {"ftp URL", OnePortal("URLconsulta", R"j("ftp://a.example/")j"), "not an absolute http"},
-        {"expression does not compile",
-         OnePortal("fieldDefs", R"j([{"fieldName": "nome", "fieldRegEx": "(a"}])j"),
-         "f.json: xy/nome: expression does not compile"},
-        {"detection does not compile", OnePortal("responseStringDetection", R"j("[x")j"),
-         "f.json: xy/responseStringDetection: expression does not compile"},
-        {"no group", OnePortal("fieldDefs", R"j([{"fieldName": "nome", "fieldRegEx": "a"}])j"),
-         "f.json: xy/nome: field expression has no capturing group"},
-        {"= in field name",
-         OnePortal("fieldDefs", R"j([{"fieldName": "a=b", "fieldRegEx": "(a)"}])j"),
-         "f.json: xy/a=b: field name contains"},
-        {"CR in field name",
-         OnePortal("fieldDefs", R"j([{"fieldName": "a\rb", "fieldRegEx": "(a)"}])j"),
-         "field name contains '=', CR or LF"},
-        {"empty field name",
-         OnePortal("fieldDefs", R"j([{"fieldName": "", "fieldRegEx": "(a)"}])j"),
-         "f.json: xy/field #1: field name is empty"},
-        {"fill script not a string", OnePortal("consultaFillScript", "null"),
-         "f.json: xy: member \"consultaFillScript\" not a string"},
-        {"too many portals", ManyPortals(65), "f.json: portals: 65 portals, at most 64"},
-        {"too large", QByteArray(kMaxPortalFileBytes + 1, ' '), "f.json: file is larger"},
-    };
-    for (const BrokenCase& c : cases) {
+    for (const BrokenCase& c : BrokenPortalFiles()) {
         SCOPED_TRACE(c.name);
         const PortalFileResult r = ParsePortalFile(c.bytes, QStringLiteral("f.json"));
         EXPECT_FALSE(r.ok());
