@@ -6,6 +6,7 @@
 #include <QString>
 #include <optional>
 
+class QPoint;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -91,6 +92,17 @@ public:
     QWebEngineView* GetBrowser() const;
     std::optional<TCefFrame> GetMainFrame() const;
 
+    // Navigation from the keyboard; each does nothing without a browser or where the history
+    // has no page to go to.
+    void GoBack();
+    void GoForward();
+    void Reload();
+    void StopLoad();
+    // The zoom of the page, in steps from 25 % to 500 %; nothing keeps it beyond the browser.
+    void IncZoomStep();
+    void DecZoomStep();
+    void ResetZoomStep();
+
 Q_SIGNALS:
     void OnAfterCreated();
     void OnClose(TCefCloseBrowserAction& aAction);
@@ -99,6 +111,10 @@ Q_SIGNALS:
     void OnOpenUrlFromTab(int targetDisposition, bool& result);
     void OnLoadEnd(const TCefFrame& frame, int httpStatusCode);
     void OnTextResultAvailable(const QString& aText);
+    // The main frame started (true) or ended (false) loading, however the load ended.
+    void OnLoadingStateChange(bool isLoading);
+    // How far the main frame's load has come, from 0 to 1.
+    void OnLoadingProgressChange(double progress);
 
 private:
     void runClose();
@@ -109,6 +125,9 @@ private:
     void reportEngineLoadEnd(const QString& url, bool ok, const QStringList& shown);
     void onMainFrameLoaded(const QString& url, const QString& documentId);
     void onSubFrameLoaded(const QString& url, const QString& name, const QString& text);
+    void showContextMenu(const QPoint& position);
+    // One level up (direction > 0) or down.
+    void zoomBy(int direction);
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
