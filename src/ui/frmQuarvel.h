@@ -12,6 +12,7 @@
 #include <vector>
 
 class QLabel;
+class QProgressBar;
 class QTimer;
 class TCBNorva;
 
@@ -31,6 +32,8 @@ public:
     QLabel* Label1 = nullptr;
     TCBNorva* cbUF = nullptr;
     QWidget* CEFWindowParent1 = nullptr;
+    // The main frame's load, along the panel's bottom edge while a page loads.
+    QProgressBar* ProgressBar1 = nullptr;
     QTimer* Timer1 = nullptr;
     TChromium* Chromium1 = nullptr;
     HostLink* IdTCPClient = nullptr;
@@ -54,6 +57,9 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // A browser key (WindowKeyFor) that a field of the page took before the window's shortcuts
+    // could: the page gives back what it does not use, to its view's parents.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FormCreate();
@@ -75,6 +81,11 @@ private:
     bool SendResultBlock(const QStringList& lines);
     // A close request: carried out on the window thread, in the order requested.
     void RequestClose();
+    void Chromium1LoadingStateChange(bool isLoading);
+    void Chromium1LoadingProgressChange(double progress);
+    void FocusPortalList();
+    // Carries out a browser key; false for WindowKey::None.
+    bool RunWindowKey(int key, Qt::KeyboardModifiers modifiers);
 
     QStringList m_hostArguments;
     bool FCanClose = false;
