@@ -423,6 +423,13 @@ TEST_F(BrowserTest, ContextMenuOffersOnlyWhatWorksInThisWindow)
     // What is left works here: the link's address reaches the clipboard, the page stays.
     QPointer<QMenu> menu = OpenContextMenu(view, {100, 80});
     ASSERT_FALSE(menu.isNull());
+    // The engine's own menu for the same click offers what the window takes out.
+    QMenu* unfiltered = view->createStandardContextMenu();
+    const QStringList engineEntries = MenuEntries(*unfiltered, *view->page());
+    delete unfiltered;
+    for (const char* refused : {"OpenLinkInNewTab", "OpenLinkInNewWindow", "DownloadLinkToDisk"})
+        EXPECT_TRUE(engineEntries.contains(QLatin1String(refused)))
+            << refused << " in " << qPrintable(engineEntries.join(QStringLiteral(", ")));
     view->page()->action(QWebEnginePage::CopyLinkToClipboard)->trigger();
     menu->close();
     EXPECT_TRUE(WaitFor(
