@@ -4,10 +4,13 @@
 #include "shell/FrameReport.h"
 #include "shell/QuarvelPage.h"
 
+#include <QMenu>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineView>
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -25,6 +28,10 @@ TCefWindowOpenDisposition DispositionForWindowType(QWebEnginePage::WebWindowType
     }
     return WOD_UNKNOWN;
 }
+
+// The zoom levels a step moves between (those of common browsers).
+constexpr double kZoomFactors[] = {0.25, 0.33, 0.5,  0.67, 0.75, 0.8, 0.9, 1.0, 1.1,
+                                   1.25, 1.5,  1.75, 2.0,  2.5,  3.0, 4.0, 5.0};
 
 } // namespace
 
@@ -70,6 +77,8 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
     }
     hostArea->layout()->addWidget(m_view);
     hostArea->setFocusProxy(m_view);
+    // The engine's menu, without the entries this window refuses.
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     m_view->show();
 
     connect(m_page, &QuarvelPage::newWindowRefused, this,
@@ -79,6 +88,19 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
     connect(m_page, &QuarvelPage::subFrameLoaded, this, &TChromium::onSubFrameLoaded);
     connect(m_page, &QuarvelPage::mainFrameLoaded, this, &TChromium::onMainFrameLoaded);
     connect(m_page, &QWebEnginePage::loadFinished, this, &TChromium::onLoadFinished);
+    connect(m_view, &QWidget::customContextMenuRequested, this, &TChromium::showContextMenu);
+    connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
+        if (!m_closing)
+            Q_EMIT OnLoadingStateChange(true);
+    });
+    connect(m_page, &QWebEnginePage::loadProgress, this, [this](int percent) {
+        if (!m_closing)
+            Q_EMIT OnLoadingProgressChange(percent / 100.0);
+    });
+    connect(m_page, &QWebEnginePage::loadFinished, this, [this] {
+        if (!m_closing)
+            Q_EMIT OnLoadingStateChange(false);
+    });
 
     m_page->setUrl(QUrl(DefaultUrl));
     QMetaObject::invokeMethod(this, &TChromium::OnAfterCreated, Qt::QueuedConnection);
@@ -179,6 +201,78 @@ std::optional<TCefFrame> TChromium::GetMainFrame() const
     if (m_page == nullptr)
         return std::nullopt;
     return TCefFrame(m_page, m_page->url().toString(QUrl::FullyEncoded), QString(), true);
+}
+
+void TChromium::GoBack()
+{
+    if (Initialized())
+        m_page->triggerAction(QWebEnginePage::Back);
+}
+
+void TChromium::GoForward()
+{
+    if (Initialized())
+        m_page->triggerAction(QWebEnginePage::Forward);
+}
+
+void TChromium::Reload()
+{
+    if (Initialized())
+        m_page->triggerAction(QWebEnginePage::Reload);
+}
+
+void TChromium::StopLoad()
+{
+    if (Initialized())
+        m_page->triggerAction(QWebEnginePage::Stop);
+}
+
+void TChromium::IncZoomStep()
+{
+    zoomBy(1);
+}
+
+void TChromium::DecZoomStep()
+{
+    zoomBy(-1);
+}
+
+void TChromium::ResetZoomStep()
+{
+    if (Initialized())
+        m_page->setZoomFactor(1.0);
+}
+
+void TChromium::zoomBy(int direction)
+{
+    if (!Initialized())
+        return;
+    const double current = m_page->zoomFactor();
+    const auto* const begin = std::begin(kZoomFactors);
+    const auto* const end = std::end(kZoomFactors);
+    // The level next to the current one, which may lie between two levels.
+    if (direction > 0) {
+        const auto* above = std::upper_bound(begin, end, current + 1e-3);
+        if (above != end)
+            m_page->setZoomFactor(*above);
+    } else {
+        const auto* below = std::lower_bound(begin, end, current - 1e-3);
+        if (below != begin)
+            m_page->setZoomFactor(*(below - 1));
+    }
+}
+
+void TChromium::showContextMenu(const QPoint& position)
+{
+    if (!Initialized())
+        return;
+    QMenu* menu = m_view->createStandardContextMenu(); // deletes itself once closed
+    KeepAllowedContextMenuActions(*menu, *m_page);
+    if (menu->isEmpty()) {
+        delete menu;
+        return;
+    }
+    menu->popup(m_view->mapToGlobal(position));
 }
 
 void TChromium::onWindowRefused(TCefWindowOpenDisposition disposition)

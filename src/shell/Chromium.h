@@ -6,6 +6,7 @@
 #include <QString>
 #include <optional>
 
+class QPoint;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -101,6 +102,17 @@ public:
     QWebEngineView* GetBrowser() const;
     std::optional<TCefFrame> GetMainFrame() const;
 
+    // Navigation from the keyboard; each does nothing without a browser or where the history
+    // has no page to go to.
+    void GoBack();
+    void GoForward();
+    void Reload();
+    void StopLoad();
+    // The zoom of the page, in steps from 25 % to 500 %; nothing keeps it beyond the browser.
+    void IncZoomStep();
+    void DecZoomStep();
+    void ResetZoomStep();
+
 Q_SIGNALS:
     void OnAfterCreated();
     void OnClose(TCefCloseBrowserAction& aAction);
@@ -110,6 +122,10 @@ Q_SIGNALS:
     void OnLoadEnd(const TCefFrame& frame, int httpStatusCode);
     void OnTextResultAvailable(const QString& aText, const TCefFrame& frame);
     void OnCaptureTextAvailable(const QString& aText, const TCefFrame& frame);
+    // The main frame started (true) or ended (false) loading, however the load ended.
+    void OnLoadingStateChange(bool isLoading);
+    // How far the main frame's load has come, from 0 to 1.
+    void OnLoadingProgressChange(double progress);
 
 private:
     void runClose();
@@ -121,6 +137,9 @@ private:
     void onMainFrameLoaded(const QString& url, const QString& documentId);
     void onSubFrameLoaded(const QString& url, const QString& name, const QString& text);
     void deliverText(TextRequest request, const QString& text, const TCefFrame& frame);
+    void showContextMenu(const QPoint& position);
+    // One level up (direction > 0) or down.
+    void zoomBy(int direction);
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;

@@ -3,6 +3,7 @@
 #include "shell/FrameReport.h"
 #include "shell/LocalNetworkGuard.h"
 
+#include <QMenu>
 #include <QMessageBox>
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
@@ -28,6 +29,70 @@ QWebEngineProfile* NewQuarvelProfile(QObject* parent)
                      [](QWebEngineDownloadRequest* download) { download->cancel(); });
     profile->setUrlRequestInterceptor(new LocalNetworkGuard(profile));
     return profile;
+}
+
+bool IsContextMenuActionAllowed(QWebEnginePage::WebAction action)
+{
+    switch (action) {
+    case QWebEnginePage::Back:
+    case QWebEnginePage::Forward:
+    case QWebEnginePage::Stop:
+    case QWebEnginePage::Reload:
+    case QWebEnginePage::ReloadAndBypassCache:
+    case QWebEnginePage::Cut:
+    case QWebEnginePage::Copy:
+    case QWebEnginePage::Paste:
+    case QWebEnginePage::PasteAndMatchStyle:
+    case QWebEnginePage::Undo:
+    case QWebEnginePage::Redo:
+    case QWebEnginePage::SelectAll:
+    case QWebEnginePage::Unselect:
+    case QWebEnginePage::OpenLinkInThisWindow:
+    case QWebEnginePage::CopyLinkToClipboard:
+    case QWebEnginePage::CopyImageToClipboard:
+    case QWebEnginePage::CopyImageUrlToClipboard:
+    case QWebEnginePage::CopyMediaUrlToClipboard:
+    case QWebEnginePage::ToggleMediaControls:
+    case QWebEnginePage::ToggleMediaLoop:
+    case QWebEnginePage::ToggleMediaPlayPause:
+    case QWebEnginePage::ToggleMediaMute:
+    case QWebEnginePage::ToggleBold:
+    case QWebEnginePage::ToggleItalic:
+    case QWebEnginePage::ToggleUnderline:
+    case QWebEnginePage::ToggleStrikethrough:
+    case QWebEnginePage::AlignLeft:
+    case QWebEnginePage::AlignCenter:
+    case QWebEnginePage::AlignRight:
+    case QWebEnginePage::AlignJustified:
+    case QWebEnginePage::Indent:
+    case QWebEnginePage::Outdent:
+    case QWebEnginePage::InsertOrderedList:
+    case QWebEnginePage::InsertUnorderedList:
+        return true;
+    default:
+        // New windows and tabs, downloads, saving, view source, the inspector, closing the
+        // page, full screen (never entered) and any action an engine adds later.
+        return false;
+    }
+}
+
+void KeepAllowedContextMenuActions(QMenu& menu, const QWebEnginePage& page)
+{
+    for (int i = 0; i < QWebEnginePage::WebActionCount; ++i) {
+        const auto action = static_cast<QWebEnginePage::WebAction>(i);
+        if (!IsContextMenuActionAllowed(action))
+            menu.removeAction(page.action(action));
+    }
+    // What is left of a group between separators may be nothing.
+    QAction* previous = nullptr;
+    for (QAction* entry : menu.actions()) {
+        if (entry->isSeparator() && (previous == nullptr || previous->isSeparator()))
+            menu.removeAction(entry);
+        else
+            previous = entry;
+    }
+    if (previous != nullptr && previous->isSeparator())
+        menu.removeAction(previous);
 }
 
 QuarvelPage::QuarvelPage(QWebEngineProfile* profile, QObject* parent)

@@ -4,11 +4,21 @@
 #include <QWebEnginePage>
 
 class LocalNetworkGuard;
+class QMenu;
 class QMessageBox;
 
 // The profile every page of the program uses: off the record (nothing written to disk), and
 // every download cancelled, and requests of public pages to local addresses refused.
 QWebEngineProfile* NewQuarvelProfile(QObject* parent);
+
+// The context-menu entries that act in this window: history, reload, editing, copying and the
+// media controls. Opening a window or tab, saving, downloading and the developer tools are
+// refused by the page's policy, so their entries would do nothing.
+bool IsContextMenuActionAllowed(QWebEnginePage::WebAction action);
+
+// Takes out of a menu built from page's actions the ones not allowed, and the separators that
+// are left doubled or at either end. Entries that are not page actions stay.
+void KeepAllowedContextMenuActions(QMenu& menu, const QWebEnginePage& page);
 
 // The page that holds the whole browser policy: no popups, no permissions, no downloads, no
 // links handed to other programs, no blocking script dialogs, and the reports of frame loads

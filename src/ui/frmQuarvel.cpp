@@ -5,14 +5,19 @@
 #include "lookup/UrlPrefix.h"
 #include "portals/PortalTable.h"
 #include "ui/CBNorva.h"
+#include "ui/WindowKeys.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QProgressBar>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -23,6 +28,7 @@ constexpr int kBrowserRetryMs = 300;
 constexpr int kTextRetryMs = 500;
 constexpr int kLabelGap = 8;
 constexpr int kLabelWidth = 206 - 8 - kLabelGap;
+constexpr int kProgressHeight = 3;
 
 QFont tahoma(int pixelSize, bool bold = false)
 {
@@ -61,11 +67,30 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
     cbUF->setEditable(false);
     cbUF->setFixedHeight(26);
 
-    auto* row = new QHBoxLayout(AddressPnl);
+    auto* row = new QHBoxLayout;
     row->setContentsMargins(8, 7, 9, 7);
     row->setSpacing(kLabelGap);
     row->addWidget(Label1, 0, Qt::AlignTop);
     row->addWidget(cbUF, 1, Qt::AlignTop);
+
+    ProgressBar1 = new QProgressBar(AddressPnl);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setFixedHeight(kProgressHeight);
+    ProgressBar1->setRange(0, 100);
+    // At 3 px the style's framed bar shows as a faint grey line: a plain track, and the part
+    // loaded in the highlight colour.
+    ProgressBar1->setStyleSheet(
+        QStringLiteral("QProgressBar { border: none; background: palette(mid); }"
+                       " QProgressBar::chunk { background: palette(highlight); }"));
+
+    // The strip shares the row's cell and lies over its bottom margin, below the list: showing
+    // it moves nothing.
+    auto* panel = new QGridLayout(AddressPnl);
+    panel->setContentsMargins(0, 0, 0, 0);
+    panel->addLayout(row, 0, 0);
+    panel->addWidget(ProgressBar1, 0, 0, Qt::AlignBottom);
+    // No mnemonic can be marked in the label without changing its text; Alt+U does its work.
+    Label1->setBuddy(cbUF);
 
     CEFWindowParent1 = new QWidget(this);
 
@@ -81,6 +106,13 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
 
     Chromium1 = new TChromium(this);
     connect(Chromium1, &TChromium::OnAfterCreated, this, &TForm1::Chromium1AfterCreated);
+    // Queued after the call that enables the panel (made by the handler above).
+    connect(Chromium1, &TChromium::OnAfterCreated, this, &TForm1::FocusPortalList,
+            Qt::QueuedConnection);
+    connect(Chromium1, &TChromium::OnLoadingStateChange, this,
+            &TForm1::Chromium1LoadingStateChange);
+    connect(Chromium1, &TChromium::OnLoadingProgressChange, this,
+            &TForm1::Chromium1LoadingProgressChange);
     connect(Chromium1, &TChromium::OnClose, this, &TForm1::Chromium1Close);
     connect(Chromium1, &TChromium::OnBeforeClose, this, &TForm1::Chromium1BeforeClose);
     connect(Chromium1, &TChromium::OnBeforePopup, this, &TForm1::Chromium1BeforePopup);
@@ -94,6 +126,15 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
     connect(IdTCPClient, &HostLink::closeCommandReceived, this, &TForm1::RequestClose);
 
     connect(cbUF, &QComboBox::activated, this, &TForm1::cbUFClick);
+
+    // Shortcuts come before the focused control: the list would take Ctrl+R for its search.
+    for (const QKeySequence& sequence : WindowKeySequences()) {
+        auto* shortcut = new QShortcut(sequence, this);
+        const QKeyCombination combination = sequence[0];
+        connect(shortcut, &QShortcut::activated, this, [this, combination] {
+            RunWindowKey(combination.key(), combination.keyboardModifiers());
+        });
+    }
 
     FormCreate();
 }
@@ -447,4 +488,64 @@ bool TForm1::ConfirmTaxpayer(const QString& text, const QStringList& lines,
     m_refusedText = text;
     keepWatching();
     return false;
+}
+
+// --- Progress and keys ---
+
+void TForm1::Chromium1LoadingStateChange(bool isLoading)
+{
+    ProgressBar1->setValue(0);
+    ProgressBar1->setVisible(isLoading);
+}
+
+void TForm1::Chromium1LoadingProgressChange(double progress)
+{
+    ProgressBar1->setValue(qRound(progress * 100));
+}
+
+void TForm1::FocusPortalList()
+{
+    if (AddressPnl->isEnabled())
+        cbUF->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event)
+{
+    if (RunWindowKey(event->key(), event->modifiers()))
+        event->accept();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+bool TForm1::RunWindowKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    switch (WindowKeyFor(key, modifiers)) {
+    case WindowKey::None:
+        return false;
+    case WindowKey::Reload:
+        Chromium1->Reload();
+        break;
+    case WindowKey::Back:
+        Chromium1->GoBack();
+        break;
+    case WindowKey::Forward:
+        Chromium1->GoForward();
+        break;
+    case WindowKey::Stop:
+        Chromium1->StopLoad();
+        break;
+    case WindowKey::ZoomIn:
+        Chromium1->IncZoomStep();
+        break;
+    case WindowKey::ZoomOut:
+        Chromium1->DecZoomStep();
+        break;
+    case WindowKey::ZoomReset:
+        Chromium1->ResetZoomStep();
+        break;
+    case WindowKey::FocusList:
+        FocusPortalList();
+        break;
+    }
+    return true;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 class QLabel;
+class QProgressBar;
 class QTimer;
 class TCBNorva;
 
@@ -34,6 +35,8 @@ public:
     QLabel* Label1 = nullptr;
     TCBNorva* cbUF = nullptr;
     QWidget* CEFWindowParent1 = nullptr;
+    // The main frame's load, along the panel's bottom edge while a page loads.
+    QProgressBar* ProgressBar1 = nullptr;
     QTimer* Timer1 = nullptr;
     TChromium* Chromium1 = nullptr;
     HostLink* IdTCPClient = nullptr;
@@ -59,6 +62,9 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // A browser key (WindowKeyFor) that a field of the page took before the window's shortcuts
+    // could: the page gives back what it does not use, to its view's parents.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FormCreate();
@@ -89,6 +95,11 @@ private:
     bool ConfirmTaxpayer(const QString& text, const QStringList& lines, const TURIEstado& portal);
     // A close request: carried out on the window thread, in the order requested.
     void RequestClose();
+    void Chromium1LoadingStateChange(bool isLoading);
+    void Chromium1LoadingProgressChange(double progress);
+    void FocusPortalList();
+    // Carries out a browser key; false for WindowKey::None.
+    bool RunWindowKey(int key, Qt::KeyboardModifiers modifiers);
 
     QStringList m_hostArguments;
     bool FCanClose = false;

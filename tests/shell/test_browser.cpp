@@ -3,9 +3,14 @@
 #include "HttpFixtureServer.h"
 #include "shell/CefApplication.h"
 #include "shell/Chromium.h"
+#include "shell/QuarvelPage.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMetaEnum>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -307,6 +312,133 @@ TEST_F(BrowserTest, RefusesEveryNewWindow)
     ASSERT_EQ(loads.size(), loadsBeforeMarker + 1) << "a load other than the marker's ended";
     EXPECT_EQ(loads.last().url, marker);
     EXPECT_FALSE(server.requests().contains(QStringLiteral("/target")));
+}
+
+// The context menu the view opens for a right click at `at`, once the engine has answered.
+// A click that comes before the engine can hit-test the page is lost, so it is given again.
+QMenu* OpenContextMenu(QWebEngineView* view, const QPoint& at)
+{
+    QWidget* input = view->focusProxy();
+    QMenu* menu = nullptr;
+    for (int attempt = 0; attempt < 10 && menu == nullptr; ++attempt) {
+        QMouseEvent press(QEvent::MouseButtonPress, at, input->mapToGlobal(at), Qt::RightButton,
+                          Qt::RightButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, input->mapToGlobal(at), Qt::RightButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(input, &press);
+        QApplication::sendEvent(input, &release);
+        WaitFor(
+            [&] {
+                menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                return menu != nullptr;
+            },
+            2000);
+    }
+    return menu;
+}
+
+// A menu's entries: a page action by its name, in brackets when disabled; "|" for a separator;
+// the text of any other entry.
+QStringList MenuEntries(const QMenu& menu, const QWebEnginePage& page)
+{
+    const QMetaEnum names = QMetaEnum::fromType<QWebEnginePage::WebAction>();
+    QStringList entries;
+    for (const QAction* entry : menu.actions()) {
+        QString name = entry->isSeparator() ? QStringLiteral("|") : entry->text();
+        for (int i = 0; i < QWebEnginePage::WebActionCount; ++i) {
+            if (page.action(QWebEnginePage::WebAction(i)) == entry)
+                name = QLatin1String(names.valueToKey(i));
+        }
+        entries.append(entry->isEnabled() || entry->isSeparator() ? name : u'(' + name + u')');
+    }
+    return entries;
+}
+
+struct ContextMenuCase
+{
+    const char* name;
+    QPoint at;
+    const char* beforeClick; // script run in the page first
+    QStringList entries;
+};
+
+// The menu holds only what works in this window: no new window or tab, no saving, no download,
+// no source view; what is left is in the engine's order, without stray separators.
+TEST_F(BrowserTest, ContextMenuOffersOnlyWhatWorksInThisWindow)
+{
+    server.setPage(QStringLiteral("/first"), QByteArrayLiteral("<p>first</p>"));
+    server.setPage(
+        QStringLiteral("/menu"),
+        QByteArrayLiteral(
+            "<style>body{margin:0} *{position:absolute;left:0;margin:0;font-size:20px}</style>"
+            "<p id=\"text\" style=\"top:0;width:400px;height:40px\">selectable words</p>"
+            "<a id=\"link\" href=\"/elsewhere\" style=\"top:60px;width:400px;height:40px;"
+            "display:block\">a link</a>"
+            "<input id=\"field\" value=\"typed\" style=\"top:120px;width:400px;height:40px\">"
+            "<img id=\"image\" style=\"top:180px;width:100px;height:100px\" src=\"data:image/svg+"
+            "xml,%3Csvg xmlns='http://www.w3.org/2000/svg' width='10' height='10'%3E%3Crect "
+            "width='10' height='10'/%3E%3C/svg%3E\">"));
+    load(server.url(QStringLiteral("/first")));
+    const QString page = server.url(QStringLiteral("/menu"));
+    load(page);
+    QGuiApplication::clipboard()->setText(QStringLiteral("on the clipboard"));
+
+    const QList<ContextMenuCase> cases{
+        {"blank part of the page", {600, 400}, "", {"Back", "(Forward)", "Reload"}},
+        {"selected text",
+         {100, 20},
+         "getSelection().selectAllChildren(document.getElementById('text'))",
+         {"Copy"}},
+        {"link",
+         {100, 80},
+         "getSelection().removeAllRanges()",
+         {"Back", "(Forward)", "Reload", "|", "CopyLinkToClipboard"}},
+        {"field",
+         {100, 140},
+         "",
+         {"(Undo)", "(Redo)", "|", "(Cut)", "(Copy)", "Paste", "PasteAndMatchStyle", "SelectAll"}},
+        {"image",
+         {50, 230},
+         "",
+         {"Back", "(Forward)", "Reload", "|", "CopyImageToClipboard", "CopyImageUrlToClipboard"}},
+    };
+    QWebEngineView* view = chromium->GetBrowser();
+    for (const ContextMenuCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        if (*row.beforeClick != '\0') {
+            const auto done = std::make_shared<bool>(false);
+            view->page()->runJavaScript(QLatin1String(row.beforeClick),
+                                        [done](const QVariant&) { *done = true; });
+            ASSERT_TRUE(WaitFor([&] { return *done; }, 5000));
+        }
+        QPointer<QMenu> menu = OpenContextMenu(view, row.at);
+        ASSERT_FALSE(menu.isNull()) << "no menu opened";
+        const QStringList entries = MenuEntries(*menu, *view->page());
+        EXPECT_EQ(entries, row.entries) << qPrintable(entries.join(QStringLiteral(", ")));
+        menu->close();
+        ASSERT_TRUE(WaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 5000))
+            << "the menu stays";
+    }
+
+    // What is left works here: the link's address reaches the clipboard, the page stays.
+    QPointer<QMenu> menu = OpenContextMenu(view, {100, 80});
+    ASSERT_FALSE(menu.isNull());
+    // The engine's own menu for the same click offers what the window takes out.
+    QMenu* unfiltered = view->createStandardContextMenu();
+    const QStringList engineEntries = MenuEntries(*unfiltered, *view->page());
+    delete unfiltered;
+    for (const char* refused : {"OpenLinkInNewTab", "OpenLinkInNewWindow", "DownloadLinkToDisk"})
+        EXPECT_TRUE(engineEntries.contains(QLatin1String(refused)))
+            << refused << " in " << qPrintable(engineEntries.join(QStringLiteral(", ")));
+    view->page()->action(QWebEnginePage::CopyLinkToClipboard)->trigger();
+    menu->close();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return QGuiApplication::clipboard()->text() == server.url(QStringLiteral("/elsewhere"));
+        },
+        5000))
+        << qPrintable(QGuiApplication::clipboard()->text());
+    EXPECT_EQ(chromium->GetMainFrame()->GetUrl(), page);
 }
 
 TEST_F(BrowserTest, CloseRaisesOnCloseThenOnBeforeCloseOnceTheHostAreaIsGone)

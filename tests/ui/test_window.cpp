@@ -1,15 +1,22 @@
 // The main window over the real engine, offscreen, with a host written in the test.
 #include "EventLoopWait.h"
+#include "HttpFixtureServer.h"
 #include "TestHost.h"
 #include "TestWindow.h"
 #include "ui/CBNorva.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEngineHistory>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QWindow>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <sys/socket.h>
 
 namespace {
@@ -227,6 +234,205 @@ TEST_F(WindowTest, HostResetGoesDownSilentlyAndTheWindowStillCloses)
     window->close();
     ASSERT_TRUE(w->waitClosed(15000));
     EXPECT_TRUE(w->boxes.isEmpty());
+}
+
+// Shows the window, made active so that it receives keys, and waits for its first page.
+void ShowActive(TestWindow& w)
+{
+    w.window->show();
+    w.window->activateWindow();
+    ASSERT_TRUE(w.waitReady());
+    ASSERT_TRUE(WaitFor([&] { return w.window->isActiveWindow(); }, 10000));
+}
+
+// Runs a script in the page and waits for its value.
+QVariant RunScript(QWebEnginePage* page, const QString& script)
+{
+    const auto result = std::make_shared<std::optional<QVariant>>();
+    page->runJavaScript(script, [result](const QVariant& value) { *result = value; });
+    WaitFor([&] { return result->has_value(); }, 10000);
+    return result->value_or(QStringLiteral("<no answer>"));
+}
+
+TEST_F(WindowTest, ProgressStripShowsWhileAPageLoadsAndMovesNothing)
+{
+    HttpFixtureServer server;
+    ASSERT_TRUE(server.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
+    server.setPage(QStringLiteral("/slow"), {.body = "<p>slow answer</p>", .delayMs = 1500});
+    const QString slow = server.url(QStringLiteral("/slow"));
+    auto window = makeWindow({host.port()});
+    window->show();
+    ASSERT_TRUE(w->waitReady());
+    ASSERT_TRUE(WaitFor([&] { return !window->ProgressBar1->isVisible(); }, 10000));
+    const QRect area = window->CEFWindowParent1->geometry();
+    const QRect browser = window->Chromium1->GetBrowser()->geometry();
+    const QRect list = window->cbUF->geometry();
+
+    window->Chromium1->LoadURL(slow);
+    ASSERT_TRUE(WaitFor([&] { return window->ProgressBar1->isVisible(); }, 10000));
+    EXPECT_FALSE(w->loaded(slow)) << "the strip must show before the page has come";
+    // Along the panel's bottom edge, below the list.
+    EXPECT_EQ(window->ProgressBar1->geometry(), QRect(0, 37, 996, 3));
+    EXPECT_GT(window->ProgressBar1->geometry().top(), list.bottom());
+    QTest::qWait(0);
+    EXPECT_EQ(window->CEFWindowParent1->geometry(), area);
+    EXPECT_EQ(window->Chromium1->GetBrowser()->geometry(), browser);
+    EXPECT_EQ(window->cbUF->geometry(), list);
+
+    ASSERT_TRUE(w->waitMainLoad(slow));
+    EXPECT_TRUE(WaitFor([&] { return !window->ProgressBar1->isVisible(); }, 10000));
+    QTest::qWait(0);
+    EXPECT_EQ(window->CEFWindowParent1->geometry(), area);
+    EXPECT_EQ(window->Chromium1->GetBrowser()->geometry(), browser);
+    EXPECT_EQ(window->cbUF->geometry(), list);
+}
+
+TEST_F(WindowTest, ListHasTheFocusOnceThePanelIsEnabledAndTabLeadsIntoThePage)
+{
+    auto window = makeWindow({host.port()});
+    EXPECT_EQ(window->Label1->buddy(), window->cbUF);
+    ShowActive(*w);
+    EXPECT_TRUE(WaitFor([&] { return window->cbUF->hasFocus(); }, 10000));
+    QWidget* pageInput = window->Chromium1->GetBrowser()->focusProxy();
+    ASSERT_NE(pageInput, nullptr);
+
+    QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
+    EXPECT_TRUE(WaitFor([&] { return pageInput->hasFocus(); }, 5000)) << "Tab goes into the page";
+    QTest::keyClick(window->windowHandle(), Qt::Key_U, Qt::AltModifier);
+    EXPECT_TRUE(WaitFor([&] { return window->cbUF->hasFocus(); }, 5000)) << "Alt+U: the list";
+    EXPECT_EQ(window->Label1->text(), QStringLiteral("Selecione a UF para consulta:"));
+}
+
+enum class KeyEffect
+{
+    Reloaded,
+    WentBack,
+    WentForward,
+    Stopped,
+    Zoom,
+};
+
+struct KeyCase
+{
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    KeyEffect effect;
+    double zoomBefore = 1.0;
+    double zoomAfter = 1.0;
+};
+
+// Each key, pressed with the focus in the list, in the page, and in a field of the page, does
+// its one thing to the page shown.
+TEST_F(WindowTest, BrowserKeysWorkFromTheListAndFromThePage)
+{
+    HttpFixtureServer server;
+    ASSERT_TRUE(server.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
+    // The page counts its own loads in the tab's session storage, which a reload keeps.
+    const QByteArray counting =
+        "<input id=\"field\"><script>var n = +(sessionStorage[location.pathname] || 0) + 1;"
+        "sessionStorage[location.pathname] = n; document.title = 'loads ' + n;</script>";
+    server.setPage(QStringLiteral("/one"), counting);
+    server.setPage(QStringLiteral("/two"), counting);
+    server.setPage(QStringLiteral("/slow"), {.body = "<p>too late</p>", .delayMs = 30000});
+    const QString one = server.url(QStringLiteral("/one"));
+    const QString two = server.url(QStringLiteral("/two"));
+    auto window = makeWindow({host.port()});
+    ShowActive(*w);
+    QWebEnginePage* page = w->page();
+    window->Chromium1->LoadURL(one);
+    ASSERT_TRUE(w->waitMainLoad(one));
+    window->Chromium1->LoadURL(two);
+    ASSERT_TRUE(w->waitMainLoad(two));
+    const auto url = [&] { return page->url().toString(); };
+    const auto loadsShown = [&] { return page->title(); };
+
+    const QList<KeyCase> keys{
+        {"F5", Qt::Key_F5, Qt::NoModifier, KeyEffect::Reloaded},
+        {"Ctrl+R", Qt::Key_R, Qt::ControlModifier, KeyEffect::Reloaded},
+        {"Alt+Left", Qt::Key_Left, Qt::AltModifier, KeyEffect::WentBack},
+        {"Alt+Right", Qt::Key_Right, Qt::AltModifier, KeyEffect::WentForward},
+        {"Escape", Qt::Key_Escape, Qt::NoModifier, KeyEffect::Stopped},
+        {"Ctrl+plus", Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, KeyEffect::Zoom, 1.0,
+         1.1},
+        {"Ctrl+=", Qt::Key_Equal, Qt::ControlModifier, KeyEffect::Zoom, 1.1, 1.25},
+        {"Ctrl+minus", Qt::Key_Minus, Qt::ControlModifier, KeyEffect::Zoom, 1.0, 0.9},
+        {"Ctrl+0", Qt::Key_0, Qt::ControlModifier, KeyEffect::Zoom, 1.5, 1.0},
+        {"Ctrl+plus at the top", Qt::Key_Plus, Qt::ControlModifier, KeyEffect::Zoom, 5.0, 5.0},
+    };
+    const QStringList focuses{QStringLiteral("list"), QStringLiteral("page"),
+                              QStringLiteral("field")};
+    for (const QString& focus : focuses) {
+        for (const KeyCase& row : keys) {
+            SCOPED_TRACE(QStringLiteral("%1 with the focus in the %2")
+                             .arg(QLatin1String(row.name), focus)
+                             .toStdString());
+            // Back at /two, with /one behind it.
+            if (url() != two) {
+                page->triggerAction(QWebEnginePage::Forward);
+                ASSERT_TRUE(WaitFor([&] { return url() == two && !page->isLoading(); }, 10000));
+            }
+            page->setZoomFactor(row.zoomBefore);
+            if (row.effect == KeyEffect::WentForward) {
+                page->triggerAction(QWebEnginePage::Back);
+                ASSERT_TRUE(WaitFor([&] { return url() == one && !page->isLoading(); }, 10000));
+            }
+            if (focus == QLatin1String("list")) {
+                window->cbUF->setFocus();
+            } else {
+                window->Chromium1->GetBrowser()->setFocus();
+                RunScript(page, focus == QLatin1String("field")
+                                    ? QStringLiteral("document.getElementById('field').focus()")
+                                    : QStringLiteral("document.activeElement.blur()"));
+            }
+            ASSERT_TRUE(RunQueuedCalls());
+            if (row.effect == KeyEffect::Stopped) {
+                QSignalSpy asked(&server, &HttpFixtureServer::requested);
+                window->Chromium1->LoadURL(server.url(QStringLiteral("/slow")));
+                ASSERT_TRUE(asked.wait(10000));
+                ASSERT_TRUE(window->ProgressBar1->isVisible());
+            }
+            const QString shownBefore = loadsShown();
+            const int backBefore = page->history()->currentItemIndex();
+
+            QTest::keyClick(window->windowHandle(), row.key, row.modifiers);
+
+            switch (row.effect) {
+            case KeyEffect::Reloaded: {
+                const int count = shownBefore.mid(6).toInt();
+                EXPECT_TRUE(WaitFor(
+                    [&] { return loadsShown() == QStringLiteral("loads %1").arg(count + 1); },
+                    10000))
+                    << qPrintable(loadsShown());
+                EXPECT_EQ(url(), two);
+                break;
+            }
+            case KeyEffect::WentBack:
+                EXPECT_TRUE(WaitFor([&] { return url() == one; }, 10000)) << qPrintable(url());
+                EXPECT_EQ(page->history()->currentItemIndex(), backBefore - 1);
+                break;
+            case KeyEffect::WentForward:
+                EXPECT_TRUE(WaitFor([&] { return url() == two; }, 10000)) << qPrintable(url());
+                EXPECT_EQ(page->history()->currentItemIndex(), backBefore + 1);
+                break;
+            case KeyEffect::Stopped:
+                // The slow page answers only after 30 s: the load ends now because it stopped.
+                EXPECT_TRUE(WaitFor([&] { return !window->ProgressBar1->isVisible(); }, 10000));
+                EXPECT_EQ(url(), two);
+                break;
+            case KeyEffect::Zoom:
+                if (row.zoomAfter != row.zoomBefore) {
+                    EXPECT_TRUE(
+                        WaitFor([&] { return page->zoomFactor() != row.zoomBefore; }, 10000));
+                }
+                // Anything a second delivery of the key would do is done by the next round trip.
+                RunScript(page, QStringLiteral("1"));
+                EXPECT_NEAR(page->zoomFactor(), row.zoomAfter, 1e-6);
+                break;
+            }
+        }
+    }
+    page->setZoomFactor(1.0);
 }
 
 struct BadLinkCase
