@@ -4,6 +4,7 @@
 #include "shell/FrameReport.h"
 #include "shell/QuarvelPage.h"
 
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -38,7 +39,12 @@ void TCefFrame::ExecuteJavaScript(const QString& code, const QString&, int) cons
         m_page->runJavaScript(code, QWebEngineScript::MainWorld);
 }
 
-TChromium::TChromium(QObject* parent) : QObject(parent) {}
+TChromium::TChromium(QObject* parent) : QObject(parent)
+{
+    m_changedTextDelay = new QTimer(this);
+    m_changedTextDelay->setSingleShot(true);
+    connect(m_changedTextDelay, &QTimer::timeout, this, &TChromium::requestChangedText);
+}
 
 TChromium::~TChromium()
 {
@@ -78,6 +84,7 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
             });
     connect(m_page, &QuarvelPage::subFrameLoaded, this, &TChromium::onSubFrameLoaded);
     connect(m_page, &QuarvelPage::mainFrameLoaded, this, &TChromium::onMainFrameLoaded);
+    connect(m_page, &QuarvelPage::mainFrameChanged, this, &TChromium::onMainFrameChanged);
     connect(m_page, &QWebEnginePage::loadFinished, this, &TChromium::onLoadFinished);
 
     m_page->setUrl(QUrl(DefaultUrl));
@@ -126,6 +133,7 @@ void TChromium::finishClose()
 {
     m_frameTexts.clear();
     m_reportedDocument.clear();
+    m_changedTextDelay->stop();
     Q_EMIT OnBeforeClose();
 }
 
@@ -157,6 +165,42 @@ void TChromium::RetrieveText(const QString& frameName)
                 Q_EMIT OnTextResultAvailable(text);
         },
         Qt::QueuedConnection);
+}
+
+void TChromium::RetrieveTextOnChange()
+{
+    if (Initialized() && !m_changedTextPending)
+        m_page->runJavaScript(ChangeWatchCall(), QWebEngineScript::ApplicationWorld);
+}
+
+void TChromium::onMainFrameChanged()
+{
+    if (m_closing || m_changedTextPending)
+        return;
+    m_changedTextPending = true;
+    const qint64 wait =
+        m_lastChangedText.isValid() ? ChangedTextIntervalMs - m_lastChangedText.elapsed() : 0;
+    if (wait > 0)
+        m_changedTextDelay->start(int(wait));
+    else
+        requestChangedText();
+}
+
+void TChromium::requestChangedText()
+{
+    if (!Initialized()) {
+        m_changedTextPending = false;
+        return;
+    }
+    m_lastChangedText.start();
+    QPointer<TChromium> self(this);
+    m_page->toPlainText([self](const QString& text) {
+        if (self == nullptr)
+            return;
+        self->m_changedTextPending = false;
+        if (self->Initialized())
+            Q_EMIT self->OnChangedTextAvailable(text);
+    });
 }
 
 QWebEngineView* TChromium::GetBrowser() const

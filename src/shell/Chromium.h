@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <optional>
 
+class QTimer;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -87,6 +89,12 @@ public:
     // Requests the text of the frame of that name (the main frame for an empty name); the text
     // arrives once in OnTextResultAvailable. Nothing happens for an unknown frame.
     void RetrieveText(const QString& frameName = QString());
+    // Requests the main frame's text once its document changes (at once when it changed since
+    // the last such request); the text arrives in OnChangedTextAvailable. At most one of these
+    // requests is outstanding and they start at least ChangedTextIntervalMs apart, however fast
+    // the page changes. A call while one is pending adds nothing; a new document drops it.
+    void RetrieveTextOnChange();
+    static constexpr int ChangedTextIntervalMs = 50;
 
     QWebEngineView* GetBrowser() const;
     std::optional<TCefFrame> GetMainFrame() const;
@@ -99,6 +107,7 @@ Q_SIGNALS:
     void OnOpenUrlFromTab(int targetDisposition, bool& result);
     void OnLoadEnd(const TCefFrame& frame, int httpStatusCode);
     void OnTextResultAvailable(const QString& aText);
+    void OnChangedTextAvailable(const QString& aText);
 
 private:
     void runClose();
@@ -109,6 +118,8 @@ private:
     void reportEngineLoadEnd(const QString& url, bool ok, const QStringList& shown);
     void onMainFrameLoaded(const QString& url, const QString& documentId);
     void onSubFrameLoaded(const QString& url, const QString& name, const QString& text);
+    void onMainFrameChanged();
+    void requestChangedText();
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -118,4 +129,8 @@ private:
     QHash<QString, QString> m_frameTexts;
     // The main-frame document whose load was last reported.
     QString m_reportedDocument;
+    // A changed text is asked for (or waits for its interval): no other is asked for meanwhile.
+    bool m_changedTextPending = false;
+    QElapsedTimer m_lastChangedText;
+    QTimer* m_changedTextDelay = nullptr;
 };

@@ -87,6 +87,8 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
     // Queued: the handler may show a modal box, which must not run inside the engine's callback.
     connect(Chromium1, &TChromium::OnTextResultAvailable, this,
             &TForm1::Chromium1TextResultAvailable, Qt::QueuedConnection);
+    connect(Chromium1, &TChromium::OnChangedTextAvailable, this,
+            &TForm1::Chromium1ChangedTextAvailable, Qt::QueuedConnection);
 
     IdTCPClient = new HostLink(this);
     connect(IdTCPClient, &HostLink::closeCommandReceived, this, &TForm1::RequestClose);
@@ -280,6 +282,8 @@ void TForm1::Chromium1LoadEnd(const TCefFrame& frame, int)
 
     if (UrlHasPrefix(frame.GetUrl(), portal.URLresposta))
         Chromium1->RetrieveText(frame.GetName());
+    if (EarlyLook && portal.URLresposta.isEmpty() && frame.IsMain() && !m_lookupFinished)
+        Chromium1->RetrieveTextOnChange();
 
     if (UrlHasPrefix(frame.GetUrl(), portal.URLconsulta) && !portal.consultaReadyScript.isEmpty()) {
         if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
@@ -301,7 +305,8 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText)
     const TURIEstado& record = portal.portal();
 
     if (record.URLresposta.isEmpty() && !portal.DetectResultPage(aText)) {
-        QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
+        if (!m_textFromChange)
+            QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
         return;
     }
 
@@ -318,6 +323,18 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText)
                  QStringLiteral("Cadastro não disponível na Sefaz da UF escolhida.")});
     }
     RequestClose();
+}
+
+void TForm1::Chromium1ChangedTextAvailable(const QString& aText)
+{
+    const int index = GetIndex(FCurrentSearch);
+    if (!EarlyLook || m_lookupFinished || index < 0 || !FURIEstados.at(index).URLresposta.isEmpty())
+        return;
+    m_textFromChange = true;
+    Chromium1TextResultAvailable(aText);
+    m_textFromChange = false;
+    if (!m_lookupFinished)
+        Chromium1->RetrieveTextOnChange();
 }
 
 void TForm1::RetryMainFrameText()

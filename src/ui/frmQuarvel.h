@@ -37,6 +37,9 @@ public:
 
     // Every message box goes through here; tests replace it so that no box blocks them.
     std::function<void(const MessageBoxSpec&)> ShowBox;
+    // A portal recognised by content is also looked at as soon as its page changes; off, the
+    // 500 ms watch alone finds its result.
+    bool EarlyLook = true;
 
     const TURIEstados& URIEstados() const { return FURIEstados; }
     bool CanClose() const { return FCanClose; }
@@ -71,6 +74,7 @@ private:
     void cbUFClick(int index);
     void Chromium1LoadEnd(const TCefFrame& frame, int httpStatusCode);
     void Chromium1TextResultAvailable(const QString& aText);
+    void Chromium1ChangedTextAvailable(const QString& aText);
     void RetryMainFrameText();
     bool SendResultBlock(const QStringList& lines);
     // A close request: carried out on the window thread, in the order requested.
@@ -82,6 +86,8 @@ private:
     bool m_shown = false;
     // Once the result block has gone out, the lookup is over: later texts are ignored.
     bool m_lookupFinished = false;
+    // The text being handled came from a look after a change: its failure starts no watch.
+    bool m_textFromChange = false;
     TURIEstados FURIEstados;
     // FURIEstados with their expressions compiled once, at the same indexes.
     std::vector<CompiledPortal> m_compiledPortals;
