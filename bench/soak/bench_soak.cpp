@@ -178,7 +178,11 @@ struct ProcessId
 {
     qint64 pid;
     QByteArray start;
-    bool operator==(const ProcessId&) const = default;
+    int lookup = 0; // which lookup's program it belonged to
+    bool operator==(const ProcessId& other) const
+    {
+        return pid == other.pid && start == other.start;
+    }
 };
 
 QByteArray startTime(qint64 pid)
@@ -225,7 +229,7 @@ int soakLookups(int lookups)
         // The program's processes, read while it works.
         const auto note = [&] {
             for (const qint64 pid : ProcessTree(program.processId())) {
-                const ProcessId id{pid, startTime(pid)};
+                const ProcessId id{pid, startTime(pid), i};
                 if (!seen.contains(id))
                     seen.append(id);
             }
@@ -259,17 +263,30 @@ int soakLookups(int lookups)
             std::fflush(stdout);
         }
     }
-    Spin(2000); // the last program's helpers end a moment after it
-    int left = 0;
-    for (const ProcessId& id : std::as_const(seen)) {
-        if (startTime(id.pid) == id.start) {
-            ++left;
-            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(id.pid));
-            cmdline.open(QIODevice::ReadOnly);
-            std::printf("left running: pid %lld: %s\n", id.pid,
-                        cmdline.readAll().replace('\0', ' ').left(200).constData());
+    // A program's engine helpers end a moment after it: wait for them, at most 10 s.
+    const auto alive = [&] {
+        QList<ProcessId> running;
+        for (const ProcessId& id : std::as_const(seen)) {
+            if (startTime(id.pid) == id.start)
+                running.append(id);
         }
+        return running;
+    };
+    QElapsedTimer settle;
+    settle.start();
+    WaitFor([&] { return alive().isEmpty(); }, 10000);
+    const QList<ProcessId> running = alive();
+    std::printf("the programs' processes all gone %lld ms after the last program ended\n",
+                running.isEmpty() ? settle.elapsed() : -1LL);
+    for (const ProcessId& id : running) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(id.pid));
+        status.open(QIODevice::ReadOnly);
+        const QList<QByteArray> lines = status.readAll().split('\n');
+        std::printf("left running: pid %lld of lookup %d: %s %s %s\n", id.pid, id.lookup,
+                    lines.value(0).constData(), lines.value(2).constData(),
+                    lines.value(6).constData());
     }
+    const qsizetype left = running.size();
     int nonZero = 0;
     for (const int code : std::as_const(exitCodes))
         nonZero += code != 0;
@@ -282,8 +299,8 @@ int soakLookups(int lookups)
         newFiles.append(path);
     newFiles.sort();
     std::printf("lookups: %d, blocks received: %d, non-zero exits: %d, processes seen: %lld, "
-                "left running: %d\n",
-                lookups, blocks, nonZero, qlonglong(seen.size()), left);
+                "left running: %lld\n",
+                lookups, blocks, nonZero, qlonglong(seen.size()), qlonglong(left));
     std::printf("new paths in %s, %s and the working folder: %lld\n", qPrintable(QDir::tempPath()),
                 qPrintable(home), qlonglong(newFiles.size()));
     for (const QString& path : std::as_const(newFiles))
