@@ -101,6 +101,7 @@ QByteArray PortalTableToJson(const KeyedPortalTable& table)
                         {QStringLiteral("URLresposta"), p.URLresposta},
                         {QStringLiteral("responseStringDetection"), p.responseStringDetection},
                         {QStringLiteral("consultaReadyScript"), p.consultaReadyScript},
+                        {QStringLiteral("consultaFillScript"), p.consultaFillScript},
                         {QStringLiteral("fieldDefs"), fields}});
     }
     const QJsonObject root{{QStringLiteral("version"), 1}, {QStringLiteral("portals"), portals}};
@@ -188,6 +189,12 @@ PortalFileResult ParsePortalFile(const QByteArray& bytes, const QString& fileNam
             }
             strings << v.toString();
         }
+        // Optional: files written before the query could be filled in have none.
+        const QJsonValue fillValue = object.value(u"consultaFillScript");
+        if (!fillValue.isUndefined() && !fillValue.isString()) {
+            check.Add(where, QStringLiteral("member \"consultaFillScript\" not a string"));
+            typesOk = false;
+        }
         const QJsonValue fieldsValue = object.value(u"fieldDefs");
         if (!fieldsValue.isArray()) {
             check.Add(where, QStringLiteral("member \"fieldDefs\" missing or not an array"));
@@ -201,6 +208,7 @@ PortalFileResult ParsePortalFile(const QByteArray& bytes, const QString& fileNam
         portal.URLresposta = strings.at(2);
         portal.responseStringDetection = strings.at(3);
         portal.consultaReadyScript = strings.at(4);
+        portal.consultaFillScript = fillValue.toString();
         if (portal.estado.isEmpty())
             check.Add(where, QStringLiteral("estado is empty"));
         else if (estados.contains(portal.estado))

@@ -30,12 +30,53 @@ struct PortalRow
     bool linkScript;
     const char16_t* detection; // nullptr: recognised by the result URL instead
     std::span<const FieldRow> fields;
+    const char16_t* fill; // the portal's part of its fill script
 };
 
 // Makes every link of the query page point to "#" (110 characters, two blanks after '{').
 constexpr const char16_t* kLinkScript =
     u"const list = document.getElementsByTagName(\"a\"); for (let i = 0; i < list.length; i++) "
     u"{  list[i].href = \"#\" }";
+
+// The start of every fill script: d is the host's request. A control that is not there is
+// skipped. Values are set as typing leaves them, followed by the input and change events the
+// page's own scripts listen to; nothing is submitted.
+constexpr const char16_t* kFillStart =
+    u"function (d) {\n"
+    u"  const fire = (e) => { e.dispatchEvent(new Event('input', {bubbles: true}));"
+    u" e.dispatchEvent(new Event('change', {bubbles: true})); };\n"
+    u"  const named = (n) => document.getElementsByName(n)[0] || null;\n"
+    u"  const idEnding = (s) => document.querySelector('[id$=\"' + s + '\"]');\n"
+    u"  const isCnpj = (t) => /cnpj/i.test(t);\n"
+    u"  const cnpjBox = (e) => { if (!e || !d.cnpj) return; e.value = e.maxLength < 0 ||"
+    u" e.maxLength >= 18 ? d.cnpjPunctuated : d.cnpj; fire(e); };\n"
+    u"  const choose = (e, match) => { if (!e || !e.options) return;"
+    u" const o = Array.from(e.options).find(match); if (o) { e.value = o.value; fire(e); } };\n"
+    u"  const cnpjRadio = (n) => { if (!d.cnpj) return;"
+    u" const r = Array.from(document.getElementsByName(n)).find((e) => e.type === 'radio' &&"
+    u" isCnpj(e.value + ' ' + Array.from(e.labels || [], (l) => l.textContent).join(' ')));"
+    u" if (r && !r.checked) r.click(); };\n";
+
+// The end of every fill script: the keyboard goes to the captcha box, else to the button that
+// submits the query.
+constexpr const char16_t* kFillEnd =
+    u"  const next = document.querySelector('input[name*=\"captcha\" i], input[id*=\"captcha\" i]')"
+    u" || document.querySelector('form [type=\"submit\"], form button:not([type])');\n"
+    u"  if (next) next.focus();\n"
+    u"}";
+
+constexpr const char16_t* kFillCcc =
+    u"  if (d.ufCode) choose(named('CodUf'), (o) => o.value === d.ufCode);\n"
+    u"  cnpjRadio('TipoPesquisa');\n"
+    u"  cnpjBox(named('CodInscrMf'));\n";
+constexpr const char16_t* kFillAm = u"  cnpjRadio('tipo');\n"
+                                    u"  cnpjBox(named('cgc'));\n";
+constexpr const char16_t* kFillEs = u"  cnpjBox(named('num_cnpj'));\n";
+constexpr const char16_t* kFillBa = u"  cnpjBox(named('txt_CNPJ'));\n";
+constexpr const char16_t* kFillSp =
+    u"  if (d.cnpj) choose(idEnding('tipoFiltroDropDownList'), (o) => isCnpj(o.value + ' ' +"
+    u" o.text));\n"
+    u"  cnpjBox(idEnding('valorFiltroTextBox'));\n";
 
 // Texts shared by more than one portal.
 constexpr const char16_t* kReRazaoSocialAm = u"(?:Raz\u00E3o Social:)(?:[\\t\\W]*)([\\w\\s\\d.]*)";
@@ -130,15 +171,15 @@ constexpr FieldRow kSpFields[] = {
 // The built-in portals, in registration order.
 constexpr std::array<PortalRow, 5> kPortals = {{
     {u"ccc", u"Cadastro Centralizado de Contribuinte", &PortalHosts::ccc, u"/NFE/CCC", nullptr,
-     false, u"Identifica\u00E7\u00E3o do Contribuinte", kCccFields},
+     false, u"Identifica\u00E7\u00E3o do Contribuinte", kCccFields, kFillCcc},
     {u"am", u"AM", &PortalHosts::am, u"/sintegra/index.asp", u"/sintegra/sintegra.asp?hash=", true,
-     nullptr, kAmFields},
-    {u"es", u"ES", &PortalHosts::es, u"/", u"/resultado.php", true, nullptr, kEsFields},
+     nullptr, kAmFields, kFillAm},
+    {u"es", u"ES", &PortalHosts::es, u"/", u"/resultado.php", true, nullptr, kEsFields, kFillEs},
     {u"ba", u"BA", &PortalHosts::ba, u"/Sintegra/sintegra.asp?estado=BA", u"/Sintegra/Result.asp",
-     true, nullptr, kBaFields},
+     true, nullptr, kBaFields, kFillBa},
     {u"sp", u"SP", &PortalHosts::sp,
      u"/Pages/Cadastro/Consultas/ConsultaPublica/ConsultaPublica.aspx", nullptr, false,
-     u"C\u00F3digo de controle da consulta: ", kSpFields},
+     u"C\u00F3digo de controle da consulta: ", kSpFields, kFillSp},
 }};
 
 QString Text(const char16_t* text)
@@ -267,6 +308,7 @@ void BuildPortalTable(const PortalHosts& hosts,
             _temp.responseStringDetection = Text(row.detection);
         for (const FieldRow& field : row.fields)
             AddField(*field.name, Text(field.regEx), _temp.fieldDefs);
+        _temp.consultaFillScript = Text(kFillStart) + Text(row.fill) + Text(kFillEnd);
         registerURIEstado(_temp);
     }
 }

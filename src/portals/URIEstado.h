@@ -18,6 +18,9 @@ struct TURIEstado
     QString estado;
     QString URLconsulta;
     QString consultaReadyScript;
+    // A function expression run on the query page with the host's request as its one argument
+    // ({cnpj, cnpjPunctuated, uf, ufCode}); empty: the query is not filled in.
+    QString consultaFillScript;
     QString URLresposta;
     QString responseStringDetection;
     TFieldDefList fieldDefs;

@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -129,6 +131,10 @@ void TForm1::FormCreate()
     }
     for (const TURIEstado& uriEstado : portals.table.portals)
         RegisterURIEstado(uriEstado);
+    m_portalKeys = portals.table.keys;
+    m_request = ParseHostRequest(m_hostArguments, m_portalKeys);
+    for (const QString& warning : std::as_const(m_request.warnings))
+        qWarning("quarvel: %s", qUtf8Printable(warning));
     m_compiledPortals.reserve(FURIEstados.size());
     for (const TURIEstado& portal : std::as_const(FURIEstados))
         m_compiledPortals.emplace_back(portal);
@@ -179,6 +185,7 @@ void TForm1::BrowserCreatedMsg()
     setWindowTitle(QStringLiteral("Quarvel"));
     AddressPnl->setEnabled(true);
     OpenHostLink();
+    PreselectPortal();
 }
 
 void TForm1::OpenHostLink()
@@ -289,10 +296,13 @@ void TForm1::Chromium1LoadEnd(const TCefFrame& frame, int)
         if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
             main->ExecuteJavaScript(portal.consultaReadyScript, main->GetUrl(), 0);
     }
+    FillQuery(frame, portal);
 }
 
 void TForm1::Chromium1TextResultAvailable(const QString& aText)
 {
+    // Taken at once: a box below runs a nested loop, where other texts are handled.
+    const bool fromChange = std::exchange(m_textFromChange, false);
     if (m_lookupFinished)
         return;
     const QString search = FCurrentSearch;
@@ -305,7 +315,7 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText)
     const TURIEstado& record = portal.portal();
 
     if (record.URLresposta.isEmpty() && !portal.DetectResultPage(aText)) {
-        if (!m_textFromChange)
+        if (!fromChange)
             QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
         return;
     }
@@ -315,6 +325,8 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText)
         return;
 
     const ExtractionResult result = portal.ExtractFields(aText);
+    if (!ConfirmTaxpayer(aText, result.lines, record))
+        return;
     m_lookupFinished = true;
     if (!SendResultBlock(result.lines))
         return;
@@ -332,7 +344,6 @@ void TForm1::Chromium1ChangedTextAvailable(const QString& aText)
         return;
     m_textFromChange = true;
     Chromium1TextResultAvailable(aText);
-    m_textFromChange = false;
     if (!m_lookupFinished)
         Chromium1->RetrieveTextOnChange();
 }
@@ -350,5 +361,67 @@ bool TForm1::SendResultBlock(const QStringList& lines)
     ShowBox({QMessageBox::Critical, QStringLiteral("Error"),
              QStringLiteral("Conexão perdida com o Norva TI. Tente novamente.")});
     RequestClose();
+    return false;
+}
+
+// --- What the host asked for ---
+
+void TForm1::PreselectPortal()
+{
+    const int index = int(m_portalKeys.indexOf(m_request.portalKey));
+    if (m_request.portalKey.isEmpty() || index < 0 || index >= cbUF->count())
+        return;
+    cbUF->setCurrentIndex(index);
+    cbUFClick(index);
+}
+
+void TForm1::FillQuery(const TCefFrame& frame, const TURIEstado& portal)
+{
+    if (!m_request.fillsQuery() || portal.consultaFillScript.isEmpty() ||
+        !UrlHasPrefix(frame.GetUrl(), portal.URLconsulta))
+        return;
+    if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
+        main->ExecuteJavaScript(FillScriptCall(portal.consultaFillScript, m_request),
+                                main->GetUrl(), 0);
+}
+
+bool TForm1::ConfirmTaxpayer(const QString& text, const QStringList& lines,
+                             const TURIEstado& portal)
+{
+    if (m_request.cnpj.isEmpty())
+        return true;
+    const QString prefix = FIELD_CNPJ + u'=';
+    const auto line = std::find_if(lines.cbegin(), lines.cend(),
+                                   [&](const QString& l) { return l.startsWith(prefix); });
+    const QString shown = line == lines.cend() ? QString() : DigitsOnly(line->mid(prefix.size()));
+    if (shown.isEmpty() || shown == m_request.cnpj)
+        return true;
+    // A page watched by its content keeps being watched, and the text just refused is not asked
+    // about again; no text is while the question is open.
+    const auto keepWatching = [this, &portal] {
+        if (portal.URLresposta.isEmpty())
+            QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
+    };
+    if (m_confirming)
+        return false;
+    if (portal.URLresposta.isEmpty() && text == m_refusedText) {
+        keepWatching();
+        return false;
+    }
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    m_confirming = true;
+    ShowBox({.icon = QMessageBox::Question,
+             .caption = QStringLiteral("Confirmation"),
+             .text = QStringLiteral("O resultado mostra o CNPJ %1, mas o Norva TI pediu o CNPJ "
+                                    "%2. Enviar assim mesmo?")
+                         .arg(PunctuatedCnpj(shown), PunctuatedCnpj(m_request.cnpj)),
+             .buttons = QMessageBox::Yes | QMessageBox::No,
+             .defaultButton = QMessageBox::No,
+             .answered = [&answer](QMessageBox::StandardButton button) { answer = button; }});
+    m_confirming = false;
+    if (answer == QMessageBox::Yes && !FClosing && !m_lookupFinished)
+        return true;
+    m_refusedText = text;
+    keepWatching();
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "hostlink/HostLink.h"
 #include "lookup/Extraction.h"
+#include "lookup/HostRequest.h"
 #include "portals/URIEstado.h"
 #include "shell/Chromium.h"
 #include "ui/MessageBox.h"
@@ -45,6 +46,8 @@ public:
     bool CanClose() const { return FCanClose; }
     bool Closing() const { return FClosing; }
     QString CurrentSearch() const { return FCurrentSearch; }
+    // What the host asked for after the port.
+    const HostRequest& Request() const { return m_request; }
 
     // The portal table.
     void RegisterURIEstado(TURIEstado uriEstado);
@@ -77,6 +80,12 @@ private:
     void Chromium1ChangedTextAvailable(const QString& aText);
     void RetryMainFrameText();
     bool SendResultBlock(const QStringList& lines);
+    // The portal the host named, chosen as the user chooses one.
+    void PreselectPortal();
+    void FillQuery(const TCefFrame& frame, const TURIEstado& portal);
+    // False when the result must not go out: another taxpayer than the host's, refused by the
+    // user (the lookup goes on), or a text already refused.
+    bool ConfirmTaxpayer(const QString& text, const QStringList& lines, const TURIEstado& portal);
     // A close request: carried out on the window thread, in the order requested.
     void RequestClose();
 
@@ -86,10 +95,17 @@ private:
     bool m_shown = false;
     // Once the result block has gone out, the lookup is over: later texts are ignored.
     bool m_lookupFinished = false;
-    // The text being handled came from a look after a change: its failure starts no watch.
+    // The next text handled comes from a look after a change: its failure starts no watch.
     bool m_textFromChange = false;
     TURIEstados FURIEstados;
     // FURIEstados with their expressions compiled once, at the same indexes.
     std::vector<CompiledPortal> m_compiledPortals;
     QString FCurrentSearch;
+    // The keys of FURIEstados, at the same indexes.
+    QStringList m_portalKeys;
+    HostRequest m_request;
+    bool m_confirming = false;
+    // On a page watched by its content: the text of the result the user refused last, not asked
+    // about again while the page shows it.
+    QString m_refusedText;
 };

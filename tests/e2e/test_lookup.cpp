@@ -5,6 +5,7 @@
 #include "EventLoopWait.h"
 #include "HttpFixtureServer.h"
 #include "QtPrinters.h"
+#include "SamplePortals.h"
 #include "TestHost.h"
 #include "TestWindow.h"
 #include "portals/PortalTable.h"
@@ -26,38 +27,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// The query page of the portal at index, below its host.
-QString QueryPath(int index)
-{
-    return BuiltInPortalPathList().at(index).queryPath;
-}
-
 const QString kSpDetection = QStringLiteral("Código de controle da consulta: ");
-
-// The blocks of the two portals recognised by content, for their sample results.
-const QStringList kCccSampleLines{u"cnpj=12.345.678/0001-95"_s,
-                                  u"cpf="_s,
-                                  u"nome=AURORA DISTRIBUIDORA"_s,
-                                  u"razaosocial=COMERCIAL AURORA LTDA"_s,
-                                  u"inscricaoestadual=041234567"_s,
-                                  u"endereco=RUA DAS ACACIAS"_s,
-                                  u"numero=120"_s,
-                                  u"complemento=SALA 3"_s,
-                                  u"bairro=CENTRO"_s,
-                                  u"cidade=MANAUS"_s,
-                                  u"estado=AM"_s,
-                                  u"cep=69005010"_s};
-const QStringList kSpSampleLines{u"cnpj=34.567.890/0001-12"_s,
-                                 u"nome=PAULISTA PECAS"_s,
-                                 u"razaosocial=PAULISTA PECAS E SERVICOS LTDA"_s,
-                                 u"inscricaoestadual=123.456.789.110"_s,
-                                 u"endereco=AVENIDA PAULISTA"_s,
-                                 u"numero=1500"_s,
-                                 u"complemento=CONJ 52"_s,
-                                 u"bairro=BELA VISTA"_s,
-                                 u"cidade=SÃO PAULO"_s,
-                                 u"estado=SP"_s,
-                                 u"cep=01310-100"_s};
 
 // Holds every close of a window until `ready` holds (at most 10 s): the close goes on once it
 // does, as it would have.
@@ -79,66 +49,6 @@ protected:
 
 private:
     std::function<bool()> m_ready;
-};
-
-// The bytes the host must receive for these lines, built here on their own: each line's UTF-16
-// code units low byte first, CR LF after each, then "." CR LF.
-QByteArray ResultBlock(const QStringList& lines)
-{
-    QByteArray bytes;
-    const auto put = [&bytes](char16_t unit) {
-        bytes.append(char(unit & 0xFF));
-        bytes.append(char(unit >> 8));
-    };
-    for (const QString& line : lines) {
-        for (const QChar c : line)
-            put(c.unicode());
-        put(u'\r');
-        put(u'\n');
-    }
-    put(u'.');
-    put(u'\r');
-    put(u'\n');
-    return bytes;
-}
-
-// For failure messages: the bytes read as UTF-16LE, line ends shown.
-std::string Readable(const QByteArray& bytes)
-{
-    QString text;
-    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
-        text.append(QChar(char16_t(quint8(bytes[i]) | quint8(bytes[i + 1]) << 8)));
-    if (bytes.size() % 2 != 0)
-        text.append(QStringLiteral("<odd byte>"));
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("<CRLF>\n")).toStdString();
-}
-
-// One HTTP server per portal, each on a loopback address of its own, serving its sample folder
-// (samples/portals/KEY).
-class SamplePortals
-{
-public:
-    bool start()
-    {
-        const QList<BuiltInPortalPaths>& portals = BuiltInPortalPathList();
-        QStringList hosts;
-        for (std::size_t i = 0; i < servers.size(); ++i) {
-            auto& server = servers[i];
-            server = std::make_unique<HttpFixtureServer>();
-            server->setRoot(QStringLiteral(QUARVEL_SAMPLES_DIR "/") + portals.at(i).key);
-            if (!server->listen(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i))))
-                return false;
-            hosts.append(portals.at(i).key + u'=' + server->origin());
-        }
-        hostsValue = hosts.join(u',');
-        return true;
-    }
-
-    HttpFixtureServer& server(int index) { return *servers.at(index); }
-    QString queryUrl(int index) const { return servers.at(index)->url(QueryPath(index)); }
-
-    std::array<std::unique_ptr<HttpFixtureServer>, 5> servers;
-    QString hostsValue;
 };
 
 class LookupTest : public testing::Test
@@ -382,63 +292,45 @@ TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SamplePortals, PortalLookupTest,
-    testing::Values(
-        PortalCase{.name = "CCC",
-                   .index = kCcc,
-                   .byContent = true,
-                   .resultIsPageLoad = true,
-                   .scriptOnQueryPage = false,
-                   .scriptOnResultPage = false,
-                   .expected = kCccSampleLines},
-        // The telephone's separator takes one character, so a number that starts with "(" gives
-        // an empty value.
-        PortalCase{.name = "AM",
-                   .index = kAm,
-                   .byContent = false,
-                   .resultIsPageLoad = true,
-                   .scriptOnQueryPage = true,
-                   .scriptOnResultPage = false,
-                   .expected = {u"cnpj=23.456.789/0001-10"_s, u"nome=MADEIREIRA RIO NEGRO LTDA"_s,
-                                u"razaosocial=MADEIREIRA RIO NEGRO LTDA"_s,
-                                u"inscricaoestadual=04.234.567-8"_s, u"telefone="_s,
-                                u"endereco=AVENIDA EDUARDO RIBEIRO"_s, u"numero=520"_s,
-                                u"complemento=GALPAO 2"_s, u"bairro=CENTRO"_s, u"cidade=MANAUS"_s,
-                                u"estado=AM"_s, u"cep=69010-001"_s}},
-        PortalCase{.name = "ES",
-                   .index = kEs,
-                   .byContent = false,
-                   .resultIsPageLoad = true,
-                   .scriptOnQueryPage = true,
-                   .scriptOnResultPage = true,
-                   .expected = {u"cnpj=45.678.901/0001-23"_s, u"cpf="_s, u"nome="_s,
-                                u"razaosocial=CAFE CAPIXABA COMERCIO LTDA"_s,
-                                u"inscricaoestadual=082.345.67-8"_s, u"telefone=2733221100"_s,
-                                u"endereco=AVENIDA JERÔNIMO MONTEIRO"_s, u"numero=240"_s,
-                                u"complemento=LOJA 1"_s, u"bairro=CENTRO"_s, u"cidade=VITÓRIA"_s,
-                                u"estado=ES"_s, u"cep=29010-002"_s}},
-        PortalCase{.name = "BA",
-                   .index = kBa,
-                   .byContent = false,
-                   .resultIsPageLoad = true,
-                   .scriptOnQueryPage = true,
-                   .scriptOnResultPage = false,
-                   .expected = {u"cnpj=56.789.012/0001-34"_s,
-                                u"nome=DENDE DA BAHIA ALIMENTOS LTDA"_s,
-                                u"razaosocial=DENDE DA BAHIA ALIMENTOS LTDA"_s,
-                                u"inscricaoestadual=12.345.678"_s, u"telefone=(71) 33214455"_s,
-                                u"endereco=RUA DA GRECIA"_s, u"numero=120"_s,
-                                u"complemento=SALA 3"_s, u"bairro=COMERCIO"_s, u"cidade=SALVADOR"_s,
-                                u"estado=BA"_s, u"cep=40010010"_s}},
-        PortalCase{.name = "SP",
-                   .index = kSp,
-                   .byContent = true,
-                   .resultIsPageLoad = false,
-                   .scriptOnQueryPage = false,
-                   .scriptOnResultPage = false,
-                   .expected = kSpSampleLines}),
-    [](const testing::TestParamInfo<PortalCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SamplePortals, PortalLookupTest,
+                         testing::Values(PortalCase{.name = "CCC",
+                                                    .index = kCcc,
+                                                    .byContent = true,
+                                                    .resultIsPageLoad = true,
+                                                    .scriptOnQueryPage = false,
+                                                    .scriptOnResultPage = false,
+                                                    .expected = kSampleLines[kCcc]},
+                                         PortalCase{.name = "AM",
+                                                    .index = kAm,
+                                                    .byContent = false,
+                                                    .resultIsPageLoad = true,
+                                                    .scriptOnQueryPage = true,
+                                                    .scriptOnResultPage = false,
+                                                    .expected = kSampleLines[kAm]},
+                                         PortalCase{.name = "ES",
+                                                    .index = kEs,
+                                                    .byContent = false,
+                                                    .resultIsPageLoad = true,
+                                                    .scriptOnQueryPage = true,
+                                                    .scriptOnResultPage = true,
+                                                    .expected = kSampleLines[kEs]},
+                                         PortalCase{.name = "BA",
+                                                    .index = kBa,
+                                                    .byContent = false,
+                                                    .resultIsPageLoad = true,
+                                                    .scriptOnQueryPage = true,
+                                                    .scriptOnResultPage = false,
+                                                    .expected = kSampleLines[kBa]},
+                                         PortalCase{.name = "SP",
+                                                    .index = kSp,
+                                                    .byContent = true,
+                                                    .resultIsPageLoad = false,
+                                                    .scriptOnQueryPage = false,
+                                                    .scriptOnResultPage = false,
+                                                    .expected = kSampleLines[kSp]}),
+                         [](const testing::TestParamInfo<PortalCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // --- The watch, and texts that must change nothing ---
 
@@ -756,13 +648,13 @@ const QString kSpShow = QStringLiteral(
 INSTANTIATE_TEST_SUITE_P(
     SamplePortals, ContentLookupTest,
     testing::Values(ContentCase{"CCC", kCcc, true, u"/NFE/CCC/Consulta"_s,
-                                u"Consultando o cadastro"_s, kCccShow, kCccSampleLines},
+                                u"Consultando o cadastro"_s, kCccShow, kSampleLines[kCcc]},
                     ContentCase{"CCCWatchAlone", kCcc, false, u"/NFE/CCC/Consulta"_s,
-                                u"Consultando o cadastro"_s, kCccShow, kCccSampleLines},
+                                u"Consultando o cadastro"_s, kCccShow, kSampleLines[kCcc]},
                     ContentCase{"SP", kSp, true, QueryPath(kSp), u"Consultando, aguarde"_s, kSpShow,
-                                kSpSampleLines},
+                                kSampleLines[kSp]},
                     ContentCase{"SPWatchAlone", kSp, false, QueryPath(kSp),
-                                u"Consultando, aguarde"_s, kSpShow, kSpSampleLines}),
+                                u"Consultando, aguarde"_s, kSpShow, kSampleLines[kSp]}),
     [](const testing::TestParamInfo<ContentCase>& info) { return std::string(info.param.name); });
 
 TEST_F(LookupTest, PageChangingEveryMillisecondIsLookedAtBoundedly)
@@ -792,7 +684,7 @@ TEST_F(LookupTest, PageChangingEveryMillisecondIsLookedAtBoundedly)
 
     ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
     const qint64 elapsed = clock.elapsed();
-    EXPECT_EQ(host.data, ResultBlock(kCccSampleLines)) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(kSampleLines[kCcc])) << Readable(host.data);
     ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
     EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
 
@@ -841,7 +733,7 @@ TEST_F(LookupTest, TextOfALookAfterAChangeArrivingAfterTheBlockIsIgnored)
     ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
     EXPECT_GE(looksContaining(true, kSpDetection), 1) << "no look after the change";
     EXPECT_GE(looksContaining(false, kSpDetection), 1) << "the watch's text never came";
-    EXPECT_EQ(host.data, ResultBlock(kSpSampleLines)) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(kSampleLines[kSp])) << Readable(host.data);
     EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
     ASSERT_EQ(window->Chromium1->GetBrowser(), nullptr);
     ASSERT_TRUE(RunQueuedCalls());

@@ -236,6 +236,34 @@ TEST(QuarvelProgram, StartedByTheHostToolAndClosedByItsCloseCommand)
     EXPECT_FALSE(programOutput.contains("message-box:")) << programOutput.constData();
 }
 
+TEST(QuarvelProgram, OptionsAfterThePortReachItAndUnusableOnesAreNamedNotFatal)
+{
+    // quarvel-host hands what follows the program's path to it, after the port.
+    QProcess host;
+    host.setProcessEnvironment(ProgramTestEnvironment());
+    host.start(QStringLiteral(QUARVEL_HOST_EXE),
+               {QStringLiteral("--close-after"), QStringLiteral("0.5"), QStringLiteral("--timeout"),
+                QStringLiteral("120"), QStringLiteral("--run"), QStringLiteral(QUARVEL_EXE),
+                QStringLiteral("--cnpj"), QStringLiteral("27.385.904/0001-38"),
+                QStringLiteral("--from-a-newer-host"), QStringLiteral("1"), QStringLiteral("--uf"),
+                QStringLiteral("SP")});
+    ASSERT_TRUE(host.waitForStarted(10000));
+    ASSERT_TRUE(host.waitForFinished(150000));
+    const QString all = QString::fromUtf8(host.readAllStandardOutput());
+    const QString programOutput = QString::fromUtf8(host.readAllStandardError());
+    EXPECT_TRUE(all.contains(QStringLiteral("\naccepted 127.0.0.1:"))) << qPrintable(all);
+    EXPECT_TRUE(all.contains(QStringLiteral("quarvel exited 0"))) << qPrintable(all);
+    EXPECT_TRUE(programOutput.contains(QStringLiteral(
+        "quarvel: option \"--cnpj\" ignored: CNPJ \"27.385.904/0001-38\" has wrong check digits")))
+        << qPrintable(programOutput);
+    EXPECT_TRUE(programOutput.contains(
+        QStringLiteral("quarvel: option \"--from-a-newer-host\" ignored: unknown option")))
+        << qPrintable(programOutput);
+    EXPECT_FALSE(programOutput.contains(QStringLiteral("\"--uf\""))) << qPrintable(programOutput);
+    EXPECT_FALSE(programOutput.contains(QStringLiteral("message-box:")))
+        << qPrintable(programOutput);
+}
+
 TEST(QuarvelProgram, WithoutAPortItExitsByItself)
 {
     const ProgramRun run = RunProgram(QStringLiteral(QUARVEL_EXE), {}, QString(), 90000);

@@ -35,6 +35,7 @@ TEST(PortalFileTest, DumpThenLoadGivesTheBuiltInTableMemberByMember)
         EXPECT_EQ(b.URLresposta, a.URLresposta);
         EXPECT_EQ(b.responseStringDetection, a.responseStringDetection);
         EXPECT_EQ(b.consultaReadyScript, a.consultaReadyScript);
+        EXPECT_EQ(b.consultaFillScript, a.consultaFillScript);
         ASSERT_EQ(b.fieldDefs.size(), a.fieldDefs.size());
         for (qsizetype j = 0; j < a.fieldDefs.size(); ++j) {
             EXPECT_EQ(b.fieldDefs.at(j).fieldName, a.fieldDefs.at(j).fieldName);
@@ -124,6 +125,8 @@ TEST(PortalFileTest, BrokenFilesAreRefusedWithThePlaceNamed)
         {"empty field name",
          OnePortal("fieldDefs", R"j([{"fieldName": "", "fieldRegEx": "(a)"}])j"),
          "f.json: xy/field #1: field name is empty"},
+        {"fill script not a string", OnePortal("consultaFillScript", "null"),
+         "f.json: xy: member \"consultaFillScript\" not a string"},
         {"too many portals", ManyPortals(65), "f.json: portals: 65 portals, at most 64"},
         {"too large", QByteArray(kMaxPortalFileBytes + 1, ' '), "f.json: file is larger"},
     };
@@ -137,6 +140,29 @@ TEST(PortalFileTest, BrokenFilesAreRefusedWithThePlaceNamed)
     }
     EXPECT_TRUE(ParsePortalFile(ManyPortals(64), QStringLiteral("f.json")).ok());
     EXPECT_TRUE(ParsePortalFile(OnePortal(), QStringLiteral("f.json")).ok());
+}
+
+TEST(PortalFileTest, FillScriptIsOptionalAndKeptWhenGiven)
+{
+    // Files written before the member existed have none: the query is not filled in.
+    const PortalFileResult without = ParsePortalFile(OnePortal(), QStringLiteral("f.json"));
+    ASSERT_TRUE(without.ok()) << without.problems.join(u'\n').toStdString();
+    EXPECT_TRUE(without.table.portals.at(0).consultaFillScript.isEmpty());
+
+    const PortalFileResult with = ParsePortalFile(
+        OnePortal("consultaFillScript", R"j("function (d) { x.value = d.cnpj; }")j"),
+        QStringLiteral("f.json"));
+    ASSERT_TRUE(with.ok()) << with.problems.join(u'\n').toStdString();
+    EXPECT_EQ(with.table.portals.at(0).consultaFillScript,
+              QStringLiteral("function (d) { x.value = d.cnpj; }"));
+    const QJsonObject dumped = QJsonDocument::fromJson(PortalTableToJson(with.table))
+                                   .object()
+                                   .value(u"portals")
+                                   .toArray()
+                                   .at(0)
+                                   .toObject();
+    EXPECT_EQ(dumped.value(u"consultaFillScript").toString(),
+              with.table.portals.at(0).consultaFillScript);
 }
 
 TEST(PortalFileTest, UnreadableFolderAndMissingPathsAreRefused)

@@ -169,6 +169,21 @@ TEST(PortalTableTest, KeepsTheExactCharactersOfTheTable)
         EXPECT_EQ(table[i].consultaReadyScript, script) << i;
 }
 
+TEST(PortalTableTest, EveryPortalFillsItsQueryAndNoneSubmitsIt)
+{
+    const TURIEstados table = BuiltInPortals();
+    for (const TURIEstado& portal : table) {
+        const QString& script = portal.consultaFillScript;
+        // Called as "(script)(data)": a function expression of one parameter.
+        EXPECT_TRUE(script.startsWith(QStringLiteral("function (d) {")))
+            << portal.estado.toStdString();
+        EXPECT_TRUE(script.endsWith(u'}')) << portal.estado.toStdString();
+        EXPECT_FALSE(script.contains(QStringLiteral("submit(")) ||
+                     script.contains(QStringLiteral("requestSubmit")))
+            << portal.estado.toStdString();
+    }
+}
+
 TEST(PortalTableTest, TheSharedExpressionsAreTheSameTexts)
 {
     const TURIEstados table = BuiltInPortals();

@@ -6,6 +6,7 @@
 <style>
 body { font-family: Verdana, sans-serif; font-size: 13px; margin: 1.5em; }
 td { padding: 2px 6px; }
+.captcha { display: inline-block; padding: 4px 10px; margin-right: 6px; background: #dde; font: italic bold 18px monospace; letter-spacing: 4px; }
 </style>
 </head>
 <body>
@@ -15,7 +16,11 @@ td { padding: 2px 6px; }
 <!-- The server wants its form token first in the query. -->
 <input type="hidden" name="hash" value="5e1d9a07c3">
 <table>
-<tr><td>CNPJ:</td><td><input name="cnpj" size="20" value="23.456.789/0001-10"></td></tr>
+<tr><td>Consultar por:</td><td><input type="radio" id="tipoCnpj" name="tipo" value="CNPJ"><label for="tipoCnpj">CNPJ</label>
+<input type="radio" id="tipoIe" name="tipo" value="IE"><label for="tipoIe">Inscrição Estadual</label></td></tr>
+<tr><td>Número:</td><td><input name="cgc" size="20" maxlength="18" value=""></td></tr>
+<tr><td></td><td><span class="captcha" role="img" aria-label="captcha">7K3X</span>
+  <label for="captcha">Digite os caracteres da imagem:</label> <input id="captcha" name="captcha" size="6" autocomplete="off" value=""></td></tr>
 <tr><td></td><td><input type="submit" value="Consultar"></td></tr>
 </table>
 </form>

@@ -7,6 +7,7 @@
 body { font-family: Arial, sans-serif; font-size: 13px; margin: 1.5em; }
 nav a { margin-right: 1.2em; }
 td { padding: 2px 6px; }
+.captcha { display: inline-block; padding: 4px 10px; margin-right: 6px; background: #dde; font: italic bold 18px monospace; letter-spacing: 4px; }
 </style>
 </head>
 <body>
@@ -14,7 +15,15 @@ td { padding: 2px 6px; }
 <h2>Cadastro de Contribuintes de ICMS - Consulta Pública</h2>
 <div id="conteudo">
 <form id="consulta" method="post" action="ConsultaPublica.aspx">
-  CNPJ: <input name="cnpj" size="20" value="34.567.890/0001-12">
+  <p>Filtro: <select id="ctl00_conteudoPaginaPlaceHolder_tcConsultaCompleta_TabPanel1_tipoFiltroDropDownList" name="ctl00$conteudoPaginaPlaceHolder$tcConsultaCompleta$TabPanel1$tipoFiltroDropDownList">
+    <option value="">Selecione</option>
+    <option value="1">CNPJ</option>
+    <option value="2">IE</option>
+    <option value="3">Nome Empresarial</option>
+  </select>
+  <input id="ctl00_conteudoPaginaPlaceHolder_tcConsultaCompleta_TabPanel1_valorFiltroTextBox" name="ctl00$conteudoPaginaPlaceHolder$tcConsultaCompleta$TabPanel1$valorFiltroTextBox" size="24" value=""></p>
+  <p><span class="captcha" role="img" aria-label="captcha">7K3X</span>
+  <label for="captcha">Digite os caracteres da imagem:</label> <input id="captcha" name="captcha" size="6" autocomplete="off" value=""></p>
   <input type="submit" value="Consultar">
 </form>
 </div>
@@ -37,6 +46,8 @@ td { padding: 2px 6px; }
 <script>
 document.getElementById("consulta").addEventListener("submit", function (event) {
   event.preventDefault();
+  // The query goes to the server in the background, as the portal's own page sends it.
+  fetch(this.action, {method: "POST", body: new URLSearchParams(new FormData(this))});
   var conteudo = document.getElementById("conteudo");
   conteudo.textContent = "Consultando, aguarde...";
   setTimeout(function () {
