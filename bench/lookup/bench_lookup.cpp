@@ -3,11 +3,15 @@
 //   byte of the result block at the host;
 // - a portal recognised by content (CCC, SP): from the moment the detection text appears in the
 //   page to the last byte at the host.
-// Prints the median and the spread of each over several lookups.
+// Prints the median and the spread of each over several lookups; the content portals with the
+// look after a change switched off (the 500 ms watch alone) and on, in the same run. Then the
+// CPU time of the window's process (and of its whole process tree) over ten seconds of a content
+// portal's lookup on a static page and on a page that changes every millisecond.
 //
 //   bench_lookup [RUNS]
 #include "EventLoopWait.h"
 #include "HttpFixtureServer.h"
+#include "ProcessTree.h"
 #include "shell/ProcessEntry.h"
 #include "ui/CBNorva.h"
 #include "ui/frmQuarvel.h"
@@ -20,8 +24,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <optional>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -29,7 +37,9 @@ namespace {
 // Result pages written for the measure: every field of each portal's labels, and for the
 // portals recognised by content a detection text that a script adds after one to one and a half
 // seconds (at random, so that the moment falls anywhere within the 500 ms watch), announcing the
-// moment with a request of its own.
+// moment, read from the page's clock (the system's wall clock, to a tenth of a millisecond),
+// with a request of its own: the request may reach the server after the result has reached the
+// host.
 const QByteArray kTable = "<table><tr><td>CNPJ:</td><td>12.345.678/0001-90</td></tr>"
                           "<tr><td>Raz\xc3\xa3o Social:</td><td>EMPRESA EXEMPLO LTDA</td></tr>"
                           "<tr><td>Logradouro:</td><td>RUA DAS FLORES</td></tr>"
@@ -43,8 +53,9 @@ QByteArray delayedDetection(const QByteArray& detection)
            "  p.textContent = '" +
            detection +
            "1234';"
+           "  var shown = performance.timeOrigin + performance.now();"
            "  document.body.appendChild(p);"
-           "  fetch('/mark');"
+           "  fetch('/mark?t=' + shown);"
            "}, 1000 + Math.random() * 500);</script>";
 }
 
@@ -65,28 +76,36 @@ struct Portal
 };
 
 // One lookup in a fresh window; returns the milliseconds from the start mark to the last byte.
-double lookupOnce(const Portal& portal, HttpFixtureServer& server)
+std::optional<double> lookupOnce(const Portal& portal, HttpFixtureServer& server, bool earlyLook)
 {
     QTcpServer host;
     host.listen(QHostAddress::LocalHost);
     TForm1 window({QString::number(host.serverPort())});
     window.ShowBox = [](const MessageBoxSpec&) {};
+    window.EarlyLook = earlyLook;
     QSignalSpy closed(&window, &TForm1::Closed);
     window.show();
     if (!WaitFor([&] { return host.hasPendingConnections(); }, 30000))
-        return -1;
+        return std::nullopt;
     std::unique_ptr<QTcpSocket> link(host.nextPendingConnection());
     if (!WaitFor([&] { return window.AddressPnl->isEnabled(); }, 30000))
-        return -1;
+        return std::nullopt;
 
     QElapsedTimer clock;
     qint64 startNs = -1;
     qint64 endNs = -1;
+    // Content portals: the page's moment of the result and the last byte's, in wall-clock ms.
+    double shownMs = -1;
+    double endMs = -1;
     QByteArray received;
     QObject::connect(link.get(), &QTcpSocket::readyRead, [&] {
         received += link->readAll();
-        if (received.endsWith(QByteArray(".\0\r\0\n\0", 6)))
+        if (received.endsWith(QByteArray(".\0\r\0\n\0", 6))) {
             endNs = clock.nsecsElapsed();
+            endMs = std::chrono::duration<double, std::milli>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+        }
     });
     const QString resultUrl = server.url(portal.resultPath);
     QObject::connect(window.Chromium1, &TChromium::OnLoadEnd, [&](const TCefFrame& frame, int) {
@@ -94,8 +113,9 @@ double lookupOnce(const Portal& portal, HttpFixtureServer& server)
             startNs = clock.nsecsElapsed();
     });
     QObject::connect(&server, &HttpFixtureServer::requested, [&](const QString& target) {
-        if (target == QStringLiteral("/mark"))
-            startNs = clock.nsecsElapsed();
+        const QUrl url(target);
+        if (url.path() == QStringLiteral("/mark"))
+            shownMs = QUrlQuery(url).queryItemValue(QStringLiteral("t")).toDouble();
     });
     clock.start();
 
@@ -103,15 +123,81 @@ double lookupOnce(const Portal& portal, HttpFixtureServer& server)
     Q_EMIT window.cbUF->activated(portal.index);
     if (!portal.resultPath.isEmpty()) {
         if (!WaitFor([&] { return server.requests().contains(portal.queryPath); }, 20000))
-            return -1;
+            return std::nullopt;
         Spin(300);
         window.Chromium1->LoadURL(resultUrl);
     }
-    if (!WaitFor([&] { return endNs >= 0; }, 20000) || startNs < 0)
-        return -1;
+    if (!WaitFor([&] { return endNs >= 0; }, 20000))
+        return std::nullopt;
+    if (portal.resultPath.isEmpty())
+        WaitFor([&] { return shownMs > 0; }, 5000);
     WaitFor([&] { return closed.count() > 0; }, 20000);
     QObject::disconnect(&server, nullptr, nullptr, nullptr);
-    return (endNs - startNs) / 1e6;
+    if (portal.resultPath.isEmpty())
+        return shownMs > 0 ? std::optional<double>(endMs - shownMs) : std::nullopt;
+    return startNs < 0 ? std::nullopt : std::optional<double>((endNs - startNs) / 1e6);
+}
+
+// A page of no result that changes every millisecond, or stays as it is.
+QByteArray noResultPage(bool changing)
+{
+    QByteArray page = "<p>Aguarde...</p>" + kTable + "<p id=\"clock\"></p>";
+    if (changing)
+        page += "<script>setInterval(function () {"
+                " document.getElementById('clock').textContent = performance.now(); }, 1);"
+                "</script>";
+    return page;
+}
+
+struct CpuUse
+{
+    double window = -1; // percent of one core
+    double tree = -1;
+    int looks = 0;
+};
+
+// CPU use over `seconds` of a content portal's lookup that finds no result, in a fresh window.
+CpuUse cpuDuringLookup(const Portal& portal, HttpFixtureServer& server, bool changing,
+                       bool earlyLook, int seconds)
+{
+    server.setPage(QUrl(portal.queryPath).path(), noResultPage(changing));
+    QTcpServer host;
+    host.listen(QHostAddress::LocalHost);
+    TForm1 window({QString::number(host.serverPort())});
+    window.ShowBox = [](const MessageBoxSpec&) {};
+    window.EarlyLook = earlyLook;
+    QSignalSpy closed(&window, &TForm1::Closed);
+    window.show();
+    if (!WaitFor([&] { return host.hasPendingConnections(); }, 30000))
+        return {};
+    std::unique_ptr<QTcpSocket> link(host.nextPendingConnection());
+    if (!WaitFor([&] { return window.AddressPnl->isEnabled(); }, 30000))
+        return {};
+    int looks = 0;
+    QObject::connect(window.Chromium1, &TChromium::OnChangedTextAvailable, [&] { ++looks; });
+    window.cbUF->setCurrentIndex(portal.index);
+    Q_EMIT window.cbUF->activated(portal.index);
+    const QString queryUrl = server.url(portal.queryPath);
+    bool loaded = false;
+    QObject::connect(window.Chromium1, &TChromium::OnLoadEnd, [&](const TCefFrame& frame, int) {
+        loaded = loaded || (frame.IsMain() && frame.GetUrl() == queryUrl);
+    });
+    if (!WaitFor([&] { return loaded; }, 20000))
+        return {};
+    Spin(1000);
+    const qint64 self = ::getpid();
+    const double windowBefore = CpuSeconds(self);
+    const double treeBefore = TreeCpuSeconds(self);
+    const int looksBefore = looks;
+    QElapsedTimer clock;
+    clock.start();
+    Spin(seconds * 1000);
+    const double wall = clock.nsecsElapsed() / 1e9;
+    CpuUse use{(CpuSeconds(self) - windowBefore) / wall * 100,
+               (TreeCpuSeconds(self) - treeBefore) / wall * 100, looks - looksBefore};
+    window.close();
+    WaitFor([&] { return closed.count() > 0; }, 20000);
+    return use;
 }
 
 int runBenchmark(int runs)
@@ -153,19 +239,50 @@ int runBenchmark(int runs)
     qputenv("QUARVEL_PORTAL_HOSTS", hosts.join(QLatin1Char(',')).toUtf8());
 
     for (const Portal& portal : portals) {
-        std::vector<double> times;
-        for (int i = 0; i < runs; ++i) {
-            const double ms = lookupOnce(portal, server);
-            if (ms < 0) {
-                std::fprintf(stderr, "%s: lookup %d failed\n", portal.key, i);
-                return 1;
+        const bool byContent = portal.resultPath.isEmpty();
+        for (const bool earlyLook : {false, true}) {
+            // The look after a change does nothing for a portal recognised by URL.
+            if (!byContent && !earlyLook)
+                continue;
+            std::vector<double> times;
+            for (int i = 0; i < runs; ++i) {
+                const std::optional<double> ms = lookupOnce(portal, server, earlyLook);
+                if (!ms) {
+                    std::fprintf(stderr, "%s: lookup %d failed\n", portal.key, i);
+                    return 1;
+                }
+                times.push_back(*ms);
             }
-            times.push_back(ms);
+            std::printf("%-4s recognised by %-7s %-16s median %7.1f ms  min %7.1f  max %7.1f  "
+                        "(%d runs)\n",
+                        portal.key, byContent ? "content" : "URL",
+                        byContent ? (earlyLook ? "early look on" : "early look off") : "",
+                        median(times), *std::min_element(times.begin(), times.end()),
+                        *std::max_element(times.begin(), times.end()), runs);
+            std::fflush(stdout);
         }
-        std::printf("%-4s recognised by %-7s median %7.1f ms  min %7.1f  max %7.1f  (%d runs)\n",
-                    portal.key, portal.resultPath.isEmpty() ? "content" : "URL", median(times),
-                    *std::min_element(times.begin(), times.end()),
-                    *std::max_element(times.begin(), times.end()), runs);
+    }
+
+    const Portal& ccc = portals[3];
+    const struct
+    {
+        const char* name;
+        bool changing;
+        bool earlyLook;
+    } cpuCases[] = {{"static page, early look on", false, true},
+                    {"page changing every 1 ms, early look off", true, false},
+                    {"page changing every 1 ms, early look on", true, true}};
+    constexpr int kCpuSeconds = 10;
+    for (const auto& cpuCase : cpuCases) {
+        const CpuUse use =
+            cpuDuringLookup(ccc, server, cpuCase.changing, cpuCase.earlyLook, kCpuSeconds);
+        if (use.window < 0) {
+            std::fprintf(stderr, "cpu: %s failed\n", cpuCase.name);
+            return 1;
+        }
+        std::printf("cpu over %d s, ccc lookup, %-40s window %5.1f %%  tree %5.1f %%  "
+                    "looks after a change %d\n",
+                    kCpuSeconds, cpuCase.name, use.window, use.tree, use.looks);
         std::fflush(stdout);
     }
     return 0;

@@ -1,11 +1,14 @@
 // Start-up time and peak memory of Quarvel's main process against a bare Qt WebEngine window,
-// measured side by side in one run. Prints the medians and their ratios.
+// measured side by side in one run, with the summed proportional set size (Pss) of each one's
+// whole process tree. Prints the medians and their ratios.
 //
 //   bench_startup [RUNS] [--sandbox]
 //
 // With --sandbox (run as root) both programs run as the unprivileged user nobody, once with the
 // engine's sandbox on and once with it off (QTWEBENGINE_DISABLE_SANDBOX=1), interleaved in the
 // same run; the memory of the whole process tree is reported too, as the sandbox adds processes.
+#include "ProcessTree.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -111,6 +114,7 @@ struct Sample
     double ms = -1;
     long peakKiB = -1;
     long treeKiB = -1;
+    long treePssKiB = -1;
 };
 
 // Quarvel: from the process start until the host accepts its connection.
@@ -130,6 +134,7 @@ Sample runQuarvel(const Setting& setting = {})
         QThread::msleep(500); // let the first page settle before reading the peak
         sample.peakKiB = peakRssKiB(process.processId());
         sample.treeKiB = treeRssKiB(process.processId());
+        sample.treePssKiB = TreePssKiB(process.processId());
         QTcpSocket* link = host.nextPendingConnection();
         link->write("close");
         link->waitForBytesWritten(5000);
@@ -160,6 +165,7 @@ Sample runBare(const Setting& setting = {})
     QThread::msleep(500);
     sample.peakKiB = peakRssKiB(process.processId());
     sample.treeKiB = treeRssKiB(process.processId());
+    sample.treePssKiB = TreePssKiB(process.processId());
     process.closeWriteChannel();
     if (!process.waitForFinished(30000))
         process.kill();
@@ -227,7 +233,7 @@ int main(int argc, char** argv)
 
     runQuarvel(); // warm the file cache for both
     runBare();
-    std::vector<double> quarvelMs, bareMs, quarvelKiB, bareKiB;
+    std::vector<double> quarvelMs, bareMs, quarvelKiB, bareKiB, quarvelPss, barePss;
     for (int i = 0; i < runs; ++i) {
         const Sample q = runQuarvel();
         const Sample b = runBare();
@@ -239,8 +245,12 @@ int main(int argc, char** argv)
         bareMs.push_back(b.ms);
         quarvelKiB.push_back(q.peakKiB);
         bareKiB.push_back(b.peakKiB);
-        std::printf("run %d: quarvel %.1f ms %ld KiB, bare %.1f ms %ld KiB\n", i, q.ms, q.peakKiB,
-                    b.ms, b.peakKiB);
+        quarvelPss.push_back(q.treePssKiB);
+        barePss.push_back(b.treePssKiB);
+        std::printf(
+            "run %d: quarvel %.1f ms %ld KiB tree Pss %ld KiB, bare %.1f ms %ld KiB tree Pss "
+            "%ld KiB\n",
+            i, q.ms, q.peakKiB, q.treePssKiB, b.ms, b.peakKiB, b.treePssKiB);
     }
     const double qm = median(quarvelMs), bm = median(bareMs);
     const double qk = median(quarvelKiB), bk = median(bareKiB);
@@ -249,5 +259,8 @@ int main(int argc, char** argv)
                 qm, bm, qm / bm);
     std::printf("main process peak RSS median: quarvel %.0f KiB, bare %.0f KiB, ratio %.3f\n", qk,
                 bk, qk / bk);
+    const double qp = median(quarvelPss), bp = median(barePss);
+    std::printf("whole tree summed Pss median: quarvel %.0f KiB, bare %.0f KiB, ratio %.3f\n", qp,
+                bp, qp / bp);
     return 0;
 }

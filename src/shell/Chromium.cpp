@@ -5,6 +5,7 @@
 #include "shell/QuarvelPage.h"
 
 #include <QMenu>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -45,7 +46,12 @@ void TCefFrame::ExecuteJavaScript(const QString& code, const QString&, int) cons
         m_page->runJavaScript(code, QWebEngineScript::MainWorld);
 }
 
-TChromium::TChromium(QObject* parent) : QObject(parent) {}
+TChromium::TChromium(QObject* parent) : QObject(parent)
+{
+    m_changedTextDelay = new QTimer(this);
+    m_changedTextDelay->setSingleShot(true);
+    connect(m_changedTextDelay, &QTimer::timeout, this, &TChromium::requestChangedText);
+}
 
 TChromium::~TChromium()
 {
@@ -87,6 +93,7 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
             });
     connect(m_page, &QuarvelPage::subFrameLoaded, this, &TChromium::onSubFrameLoaded);
     connect(m_page, &QuarvelPage::mainFrameLoaded, this, &TChromium::onMainFrameLoaded);
+    connect(m_page, &QuarvelPage::mainFrameChanged, this, &TChromium::onMainFrameChanged);
     connect(m_page, &QWebEnginePage::loadFinished, this, &TChromium::onLoadFinished);
     connect(m_view, &QWidget::customContextMenuRequested, this, &TChromium::showContextMenu);
     connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
@@ -149,6 +156,7 @@ void TChromium::finishClose()
     m_frameTexts.clear();
     m_frameUrls.clear();
     m_reportedDocument.clear();
+    m_changedTextDelay->stop();
     Q_EMIT OnBeforeClose();
 }
 
@@ -189,6 +197,42 @@ void TChromium::deliverText(TextRequest request, const QString& text, const TCef
         Q_EMIT OnCaptureTextAvailable(text, frame);
     else
         Q_EMIT OnTextResultAvailable(text, frame);
+}
+
+void TChromium::RetrieveTextOnChange()
+{
+    if (Initialized() && !m_changedTextPending)
+        m_page->runJavaScript(ChangeWatchCall(), QWebEngineScript::ApplicationWorld);
+}
+
+void TChromium::onMainFrameChanged()
+{
+    if (m_closing || m_changedTextPending)
+        return;
+    m_changedTextPending = true;
+    const qint64 wait =
+        m_lastChangedText.isValid() ? ChangedTextIntervalMs - m_lastChangedText.elapsed() : 0;
+    if (wait > 0)
+        m_changedTextDelay->start(int(wait));
+    else
+        requestChangedText();
+}
+
+void TChromium::requestChangedText()
+{
+    if (!Initialized()) {
+        m_changedTextPending = false;
+        return;
+    }
+    m_lastChangedText.start();
+    QPointer<TChromium> self(this);
+    m_page->toPlainText([self](const QString& text) {
+        if (self == nullptr)
+            return;
+        self->m_changedTextPending = false;
+        if (self->Initialized())
+            Q_EMIT self->OnChangedTextAvailable(text);
+    });
 }
 
 QWebEngineView* TChromium::GetBrowser() const

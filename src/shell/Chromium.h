@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -7,6 +8,7 @@
 #include <optional>
 
 class QPoint;
+class QTimer;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -98,6 +100,12 @@ public:
     // for a capture). Nothing happens for an unknown frame.
     void RetrieveText(const QString& frameName = QString(),
                       TextRequest request = TextRequest::Lookup);
+    // Requests the main frame's text once its document changes (at once when it changed since
+    // the last such request); the text arrives in OnChangedTextAvailable. At most one of these
+    // requests is outstanding and they start at least ChangedTextIntervalMs apart, however fast
+    // the page changes. A call while one is pending adds nothing; a new document drops it.
+    void RetrieveTextOnChange();
+    static constexpr int ChangedTextIntervalMs = 50;
 
     QWebEngineView* GetBrowser() const;
     std::optional<TCefFrame> GetMainFrame() const;
@@ -126,6 +134,7 @@ Q_SIGNALS:
     void OnLoadingStateChange(bool isLoading);
     // How far the main frame's load has come, from 0 to 1.
     void OnLoadingProgressChange(double progress);
+    void OnChangedTextAvailable(const QString& aText);
 
 private:
     void runClose();
@@ -140,6 +149,8 @@ private:
     void showContextMenu(const QPoint& position);
     // One level up (direction > 0) or down.
     void zoomBy(int direction);
+    void onMainFrameChanged();
+    void requestChangedText();
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -151,4 +162,8 @@ private:
     QHash<QString, QString> m_frameUrls;
     // The main-frame document whose load was last reported.
     QString m_reportedDocument;
+    // A changed text is asked for (or waits for its interval): no other is asked for meanwhile.
+    bool m_changedTextPending = false;
+    QElapsedTimer m_lastChangedText;
+    QTimer* m_changedTextDelay = nullptr;
 };

@@ -9,6 +9,10 @@ namespace {
 
 // Set by the frame script in the main frame, in the application's script world.
 constexpr auto kDocumentIdVariable = "__quarvelDocumentId";
+// Set by the frame script in the main frame: asks for one notice of the document's next change.
+constexpr auto kChangeWatchFunction = "__quarvelWatchChange";
+// The last field of a change notice; a load report has four fields.
+constexpr auto kChangeKind = "change";
 
 QString frameScriptTemplate()
 {
@@ -36,7 +40,8 @@ QString FrameScriptSource(const QString& token)
         QString::fromUtf8(QJsonDocument(QJsonArray{token}).toJson(QJsonDocument::Compact))
             .mid(1)
             .chopped(1);
-    return source.arg(literal, QLatin1String(kDocumentIdVariable));
+    return source.arg(literal, QLatin1String(kDocumentIdVariable),
+                      QLatin1String(kChangeWatchFunction));
 }
 
 QString DocumentIdQuery()
@@ -44,6 +49,12 @@ QString DocumentIdQuery()
     return QStringLiteral(
                "[typeof %1 === \"string\" ? %1 : \"\", location.href, document.readyState]")
         .arg(QLatin1String(kDocumentIdVariable));
+}
+
+QString ChangeWatchCall()
+{
+    return QStringLiteral("typeof %1 === \"function\" && %1();")
+        .arg(QLatin1String(kChangeWatchFunction));
 }
 
 bool ParseFrameReport(const QString& token, const QString& message, FrameReport& report)
@@ -56,13 +67,15 @@ bool ParseFrameReport(const QString& token, const QString& message, FrameReport&
     if (error.error != QJsonParseError::NoError || !doc.isArray())
         return false;
     const QJsonArray fields = doc.array();
-    if (fields.size() != 4)
+    const bool change = fields.size() == 5 && fields[4].toString() == QLatin1String(kChangeKind);
+    if (fields.size() != 4 && !change)
         return false;
     for (const QJsonValue& field : fields) {
         if (!field.isString())
             return false;
     }
     report = {fields[0].toString(), fields[1].toString(), fields[2].toString(),
-              fields[3].toString()};
-    return true;
+              fields[3].toString(), change};
+    // A change notice comes from a main frame only.
+    return !change || !report.documentId.isEmpty();
 }

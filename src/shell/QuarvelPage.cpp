@@ -140,7 +140,9 @@ void QuarvelPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const 
     FrameReport report;
     if (!ParseFrameReport(m_token, message, report))
         return;
-    if (report.documentId.isEmpty())
+    if (report.changed)
+        Q_EMIT mainFrameChanged();
+    else if (report.documentId.isEmpty())
         Q_EMIT subFrameLoaded(report.url, report.name, report.text);
     else
         Q_EMIT mainFrameLoaded(report.url, report.documentId);

@@ -37,6 +37,9 @@ Q_SIGNALS:
     void subFrameLoaded(const QString& url, const QString& name, const QString& text);
     // The main frame's document finished loading (reported by the frame script).
     void mainFrameLoaded(const QString& url, const QString& documentId);
+    // The main frame's document changed after a change watch call (reported by the frame
+    // script).
+    void mainFrameChanged();
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;

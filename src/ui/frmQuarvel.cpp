@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -121,6 +122,8 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
     // Queued: the handler may show a modal box, which must not run inside the engine's callback.
     connect(Chromium1, &TChromium::OnTextResultAvailable, this,
             &TForm1::Chromium1TextResultAvailable, Qt::QueuedConnection);
+    connect(Chromium1, &TChromium::OnChangedTextAvailable, this,
+            &TForm1::Chromium1ChangedTextAvailable, Qt::QueuedConnection);
 
     IdTCPClient = new HostLink(this);
     connect(IdTCPClient, &HostLink::closeCommandReceived, this, &TForm1::RequestClose);
@@ -337,6 +340,8 @@ void TForm1::Chromium1LoadEnd(const TCefFrame& frame, int)
         Chromium1->RetrieveText(frame.GetName());
     else if (m_capture && frame.IsMain())
         Chromium1->RetrieveText(QString(), TextRequest::Capture);
+    if (EarlyLook && portal.URLresposta.isEmpty() && frame.IsMain() && !m_lookupFinished)
+        Chromium1->RetrieveTextOnChange();
 
     if (UrlHasPrefix(frame.GetUrl(), portal.URLconsulta) && !portal.consultaReadyScript.isEmpty()) {
         if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
@@ -350,6 +355,8 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText, const TCefFrame&
     // Kept for the capture, whatever this text leads to.
     CapturedText seen = SeenText(aText, frame);
     const auto keep = qScopeGuard([&] { KeepSeenText(std::move(seen)); });
+    // Taken at once: a box below runs a nested loop, where other texts are handled.
+    const bool fromChange = std::exchange(m_textFromChange, false);
     if (m_lookupFinished)
         return;
     const QString search = FCurrentSearch;
@@ -363,7 +370,8 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText, const TCefFrame&
     seen.examined = true;
 
     if (record.URLresposta.isEmpty() && !portal.DetectResultPage(aText)) {
-        QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
+        if (!fromChange)
+            QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
         return;
     }
 
@@ -375,7 +383,7 @@ void TForm1::Chromium1TextResultAvailable(const QString& aText, const TCefFrame&
     seen.recognised = true;
     seen.fieldsMatched =
         std::count(result.statuses.cbegin(), result.statuses.cend(), MatchStatus::Matched);
-    if (!ConfirmTaxpayer(aText, result.lines, record))
+    if (!ConfirmTaxpayer(aText, result.lines, record, !fromChange))
         return;
     m_lookupFinished = true;
     if (!SendResultBlock(result.lines))
@@ -410,6 +418,20 @@ void TForm1::KeepSeenText(CapturedText seen)
     // Nothing is kept before a portal is chosen.
     if (m_capture && !seen.portalKey.isEmpty())
         m_capture->Add(std::move(seen));
+}
+
+void TForm1::Chromium1ChangedTextAvailable(const QString& aText)
+{
+    const int index = GetIndex(FCurrentSearch);
+    if (!EarlyLook || m_lookupFinished || index < 0 || !FURIEstados.at(index).URLresposta.isEmpty())
+        return;
+    const std::optional<TCefFrame> main = Chromium1->GetMainFrame();
+    if (!main)
+        return;
+    m_textFromChange = true;
+    Chromium1TextResultAvailable(aText, *main);
+    if (!m_lookupFinished)
+        Chromium1->RetrieveTextOnChange();
 }
 
 void TForm1::RetryMainFrameText()
@@ -450,7 +472,7 @@ void TForm1::FillQuery(const TCefFrame& frame, const TURIEstado& portal)
 }
 
 bool TForm1::ConfirmTaxpayer(const QString& text, const QStringList& lines,
-                             const TURIEstado& portal)
+                             const TURIEstado& portal, bool fromWatch)
 {
     if (m_request.cnpj.isEmpty())
         return true;
@@ -460,14 +482,17 @@ bool TForm1::ConfirmTaxpayer(const QString& text, const QStringList& lines,
     const QString shown = line == lines.cend() ? QString() : DigitsOnly(line->mid(prefix.size()));
     if (shown.isEmpty() || shown == m_request.cnpj)
         return true;
-    // A page watched by its content keeps being watched, and the text just refused is not asked
-    // about again; no text is while the question is open.
-    const auto keepWatching = [this, &portal] {
-        if (portal.URLresposta.isEmpty())
+    // A page watched by its content keeps being watched (a text of the 500 ms watch continues its
+    // chain; a look after a change starts none), and the text just refused is not asked about
+    // again; no text is while the question is open.
+    const auto keepWatching = [this, &portal, fromWatch] {
+        if (fromWatch && portal.URLresposta.isEmpty())
             QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
     };
-    if (m_confirming)
+    if (m_confirming) {
+        keepWatching();
         return false;
+    }
     if (portal.URLresposta.isEmpty() && text == m_refusedText) {
         keepWatching();
         return false;

@@ -43,6 +43,9 @@ public:
 
     // Every message box goes through here; tests replace it so that no box blocks them.
     std::function<void(const MessageBoxSpec&)> ShowBox;
+    // A portal recognised by content is also looked at as soon as its page changes; off, the
+    // 500 ms watch alone finds its result.
+    bool EarlyLook = true;
 
     const TURIEstados& URIEstados() const { return FURIEstados; }
     bool CanClose() const { return FCanClose; }
@@ -85,6 +88,7 @@ private:
     void Chromium1CaptureTextAvailable(const QString& aText, const TCefFrame& frame);
     CapturedText SeenText(const QString& aText, const TCefFrame& frame) const;
     void KeepSeenText(CapturedText seen);
+    void Chromium1ChangedTextAvailable(const QString& aText);
     void RetryMainFrameText();
     bool SendResultBlock(const QStringList& lines);
     // The portal the host named, chosen as the user chooses one.
@@ -92,7 +96,10 @@ private:
     void FillQuery(const TCefFrame& frame, const TURIEstado& portal);
     // False when the result must not go out: another taxpayer than the host's, refused by the
     // user (the lookup goes on), or a text already refused.
-    bool ConfirmTaxpayer(const QString& text, const QStringList& lines, const TURIEstado& portal);
+    // fromWatch: the text came from the 500 ms watch, whose chain goes on while the page is
+    // watched.
+    bool ConfirmTaxpayer(const QString& text, const QStringList& lines, const TURIEstado& portal,
+                         bool fromWatch);
     // A close request: carried out on the window thread, in the order requested.
     void RequestClose();
     void Chromium1LoadingStateChange(bool isLoading);
@@ -107,6 +114,8 @@ private:
     bool m_shown = false;
     // Once the result block has gone out, the lookup is over: later texts are ignored.
     bool m_lookupFinished = false;
+    // The next text handled comes from a look after a change: its failure starts no watch.
+    bool m_textFromChange = false;
     TURIEstados FURIEstados;
     // FURIEstados with their expressions compiled once, at the same indexes.
     std::vector<CompiledPortal> m_compiledPortals;

@@ -15,6 +15,7 @@
 
 #include <QAbstractItemView>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -77,6 +78,14 @@ protected:
         for (int i = 0; i < 5; ++i)
             ASSERT_EQ(window->URIEstados().at(i).URLconsulta, portals.queryUrl(i))
                 << "QUARVEL_PORTAL_HOSTS was not applied";
+        QObject::connect(window->Chromium1, &TChromium::OnTextResultAvailable, window,
+                         [this](const QString& text) {
+                             looks.append({false, text});
+                         });
+        QObject::connect(window->Chromium1, &TChromium::OnChangedTextAvailable, window,
+                         [this](const QString& text) {
+                             looks.append({true, text});
+                         });
     }
 
     void TearDown() override
@@ -131,10 +140,30 @@ protected:
             0);
     }
 
+    // How many texts of that kind hold needle.
+    qsizetype looksContaining(bool changed, const QString& needle) const
+    {
+        return std::count_if(looks.cbegin(), looks.cend(), [&](const Look& look) {
+            return look.changed == changed && look.text.contains(needle);
+        });
+    }
+    qsizetype looksOfKind(bool changed) const
+    {
+        return std::count_if(looks.cbegin(), looks.cend(),
+                             [&](const Look& look) { return look.changed == changed; });
+    }
+
     SamplePortals portals;
     TestHost host;
     std::unique_ptr<TestWindow> w;
     TForm1* window = nullptr;
+    // Every text delivered, in order: by the text watch and load ends, or after a change.
+    struct Look
+    {
+        bool changed;
+        QString text;
+    };
+    QList<Look> looks;
 };
 
 // --- One lookup per portal, from the choice in the list to the window's close ---
@@ -143,7 +172,8 @@ struct PortalCase
 {
     const char* name;
     int index;
-    // Recognised by a text in the page (watched every 500 ms) rather than by its URL.
+    // Recognised by a text in the page (watched for changes, and every 500 ms) rather than by its
+    // URL.
     bool byContent;
     // The page that ends the lookup is a page load of its own (SP answers in the query page).
     bool resultIsPageLoad;
@@ -261,14 +291,15 @@ TEST_P(PortalLookupTest, FromTheChoiceToTheResultBlockAndTheClose)
         EXPECT_EQ(w->loads.size(), loadsBeforeSubmit) << "the answer came without a page load";
     }
     if (param.byContent) {
-        // The result showed only after its page had loaded, and no load followed: the 500 ms
-        // watch found it.
+        // The result showed only after its page had loaded, and no load followed: a later look
+        // found it.
         if (param.resultIsPageLoad) {
             ASSERT_TRUE(resultPage->hasDetection.has_value());
             EXPECT_FALSE(*resultPage->hasDetection);
         }
         ASSERT_GT(w->texts.size(), textsBeforeSubmit);
-        EXPECT_TRUE(w->texts.last().contains(portal.responseStringDetection));
+        ASSERT_FALSE(looks.isEmpty());
+        EXPECT_TRUE(looks.last().text.contains(portal.responseStringDetection));
     }
 }
 
@@ -928,5 +959,181 @@ INSTANTIATE_TEST_SUITE_P(Capture, CaptureSettingTest,
                              }
                              return std::string();
                          });
+
+// --- The look after a change, beside the 500 ms watch ---
+
+// A portal recognised by content whose result the test shows, by the page's own steps, right
+// after a text of the watch: the watch's next look is half a second away.
+struct ContentCase
+{
+    const char* name;
+    int index;
+    bool earlyLook;
+    // The page that shows the result, and what it says while the result is not there.
+    QString resultPath;
+    QString waiting;
+    // Shows the result, as the page's own timer does.
+    QString show;
+    QStringList expected;
+};
+
+void PrintTo(const ContentCase& param, std::ostream* os)
+{
+    *os << param.name;
+}
+
+class ContentLookupTest : public LookupTest, public testing::WithParamInterface<ContentCase>
+{
+protected:
+    // The page's result timer put off for an hour: the test shows the result itself.
+    void serveWithoutTimer(int index, const QString& path)
+    {
+        HttpFixtureServer& server = portals.server(index);
+        QByteArray body = server.pageFromRoot(path).body;
+        ASSERT_TRUE(body.contains("}, 1000);")) << path.toStdString();
+        body.replace("}, 1000);", "}, 3600000);");
+        server.setPage(path, body);
+    }
+};
+
+TEST_P(ContentLookupTest, ResultShownByScriptIsFound)
+{
+    const ContentCase& param = GetParam();
+    const QString detection = window->URIEstados().at(param.index).responseStringDetection;
+    ASSERT_NO_FATAL_FAILURE(serveWithoutTimer(param.index, param.resultPath));
+    window->EarlyLook = param.earlyLook;
+
+    ASSERT_NO_FATAL_FAILURE(pick(param.index));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(param.index)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(WaitFor([&] { return looksContaining(false, param.waiting) > 0; }, 20000));
+
+    // The result shows just after the next text of the watch has been taken.
+    auto shown = std::make_shared<bool>(false);
+    QObject::connect(window->Chromium1, &TChromium::OnTextResultAvailable, window,
+                     [this, shown, show = param.show](const QString&) {
+                         if (!*shown)
+                             w->page()->runJavaScript(show);
+                         *shown = true;
+                     });
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    EXPECT_EQ(host.data, ResultBlock(param.expected)) << Readable(host.data);
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
+
+    const auto first = std::find_if(looks.cbegin(), looks.cend(), [&](const Look& look) {
+        return look.text.contains(detection);
+    });
+    ASSERT_NE(first, looks.cend());
+    EXPECT_EQ(first->changed, param.earlyLook)
+        << (param.earlyLook ? "the watch found the result before the look after the change"
+                            : "a look after a change ran while switched off");
+    if (!param.earlyLook) {
+        EXPECT_EQ(looksOfKind(true), 0);
+    }
+}
+
+const QString kCccShow =
+    QStringLiteral("document.getElementById('aguarde').remove();"
+                   "document.getElementById('resultado').appendChild("
+                   "document.getElementById('dados').content.cloneNode(true));");
+const QString kSpShow = QStringLiteral(
+    "var conteudo = document.getElementById('conteudo'); conteudo.textContent = '';"
+    "conteudo.appendChild(document.getElementById('dados').content.cloneNode(true));");
+
+INSTANTIATE_TEST_SUITE_P(
+    SamplePortals, ContentLookupTest,
+    testing::Values(ContentCase{"CCC", kCcc, true, u"/NFE/CCC/Consulta"_s,
+                                u"Consultando o cadastro"_s, kCccShow, kSampleLines[kCcc]},
+                    ContentCase{"CCCWatchAlone", kCcc, false, u"/NFE/CCC/Consulta"_s,
+                                u"Consultando o cadastro"_s, kCccShow, kSampleLines[kCcc]},
+                    ContentCase{"SP", kSp, true, QueryPath(kSp), u"Consultando, aguarde"_s, kSpShow,
+                                kSampleLines[kSp]},
+                    ContentCase{"SPWatchAlone", kSp, false, QueryPath(kSp),
+                                u"Consultando, aguarde"_s, kSpShow, kSampleLines[kSp]}),
+    [](const testing::TestParamInfo<ContentCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LookupTest, PageChangingEveryMillisecondIsLookedAtBoundedly)
+{
+    // The national portal's result page as its query page, changing every millisecond for ten
+    // seconds before the result shows.
+    HttpFixtureServer& ccc = portals.server(kCcc);
+    QByteArray body = ccc.pageFromRoot(u"/NFE/CCC/Consulta"_s).body;
+    ASSERT_TRUE(body.contains("}, 1000);"));
+    body.replace("}, 1000);", "}, 10000);");
+    body.replace("</body>", "<p id=\"relogio\"></p><script>setInterval(function () {"
+                            " document.getElementById('relogio').textContent = performance.now();"
+                            "}, 1);</script></body>");
+    ccc.setPage(QueryPath(kCcc), body);
+    const QString detection = window->URIEstados().at(kCcc).responseStringDetection;
+
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_NO_FATAL_FAILURE(pick(kCcc));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kCcc)));
+    ASSERT_TRUE(WaitFor([&] { return looksOfKind(true) >= 3; }, 10000));
+    // Meanwhile the window answers.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(RunQueuedCalls());
+        EXPECT_TRUE(w->responsive());
+    }
+
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(host.data, ResultBlock(kSampleLines[kCcc])) << Readable(host.data);
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
+
+    // One look after a change per interval at most, however often the page changes; the 500 ms
+    // watch went on beside them.
+    const qsizetype changed = looksOfKind(true);
+    EXPECT_LE(changed, elapsed / TChromium::ChangedTextIntervalMs + 1)
+        << changed << " looks in " << elapsed << " ms";
+    EXPECT_GE(changed, 10) << "the changes were hardly looked at";
+    const qsizetype watched = looksOfKind(false) - looksContaining(false, detection);
+    EXPECT_GE(watched, 5) << "the 500 ms watch stopped";
+    // The page's load starts one watch (two should its load be reported twice); a look after a
+    // change that started one of its own would multiply them.
+    EXPECT_LE(watched, 2 * (elapsed / 500 + 1)) << watched << " texts in " << elapsed << " ms";
+}
+
+TEST_F(LookupTest, TextOfALookAfterAChangeArrivingAfterTheBlockIsIgnored)
+{
+    HttpFixtureServer& sp = portals.server(kSp);
+    QByteArray body = sp.pageFromRoot(QueryPath(kSp)).body;
+    ASSERT_TRUE(body.contains("}, 1000);"));
+    body.replace("}, 1000);", "}, 3600000);");
+    sp.setPage(QueryPath(kSp), body);
+
+    ASSERT_NO_FATAL_FAILURE(pick(kSp));
+    ASSERT_TRUE(w->waitMainLoad(portals.queryUrl(kSp)));
+    ASSERT_NO_FATAL_FAILURE(submitQuery());
+    ASSERT_TRUE(
+        WaitFor([&] { return looksContaining(false, u"Consultando, aguarde"_s) > 0; }, 20000));
+    // The result shows and the watch's text is asked for at once: both looks bring it, one
+    // after the other.
+    auto shown = std::make_shared<bool>(false);
+    QObject::connect(window->Chromium1, &TChromium::OnTextResultAvailable, window,
+                     [this, shown](const QString&) {
+                         if (*shown)
+                             return;
+                         *shown = true;
+                         w->page()->runJavaScript(kSpShow);
+                         window->Chromium1->RetrieveText();
+                     });
+    // The window closes once it has the first: its close waits for the second.
+    const CloseHold hold(window, [this] {
+        return looksContaining(true, kSpDetection) > 0 && looksContaining(false, kSpDetection) > 0;
+    });
+    ASSERT_TRUE(host.waitForEnd()) << Readable(host.data);
+    ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
+    EXPECT_GE(looksContaining(true, kSpDetection), 1) << "no look after the change";
+    EXPECT_GE(looksContaining(false, kSpDetection), 1) << "the watch's text never came";
+    EXPECT_EQ(host.data, ResultBlock(kSampleLines[kSp])) << Readable(host.data);
+    EXPECT_TRUE(w->boxes.isEmpty()) << qPrintable(w->boxes.value(0).text);
+    ASSERT_EQ(window->Chromium1->GetBrowser(), nullptr);
+    ASSERT_TRUE(RunQueuedCalls());
+    EXPECT_EQ(w->closed->count(), 1);
+}
 
 } // namespace
