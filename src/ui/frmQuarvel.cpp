@@ -469,6 +469,11 @@ void TForm1::FillQuery(const TCefFrame& frame, const TURIEstado& portal)
     if (const std::optional<TCefFrame> main = Chromium1->GetMainFrame())
         main->ExecuteJavaScript(FillScriptCall(portal.consultaFillScript, m_request),
                                 main->GetUrl(), 0);
+    // The script puts the page's focus on the captcha box; the window's keyboard focus follows it
+    // there, or the user's typing would go to the portal list.
+    // (The browser's area hands its focus to the browser.)
+    if (CEFWindowParent1 != nullptr)
+        CEFWindowParent1->setFocus(Qt::OtherFocusReason);
 }
 
 bool TForm1::ConfirmTaxpayer(const QString& text, const QStringList& lines,

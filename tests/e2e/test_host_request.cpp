@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebEnginePage>
+#include <QWebEngineView>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -206,6 +207,12 @@ TEST_P(FilledQueryTest, ChosenAndFilledWithNoInputThenSentOnlyWhenTheUserPresses
     EXPECT_EQ(settledValue(state, c.expected), c.expected);
     EXPECT_EQ(evaluate(seen).toString(), c.events);
     EXPECT_EQ(evaluate(focused).toString(), u"captcha"_s);
+    // The window's keyboard focus is in the page too, so what the user types reaches the
+    // captcha box rather than the portal list.
+    const QWidget* const browser = window->Chromium1->GetBrowser();
+    const QWidget* const keyboard = window->focusWidget();
+    EXPECT_TRUE(keyboard == browser || browser->isAncestorOf(keyboard))
+        << (keyboard ? keyboard->metaObject()->className() : "no focus widget");
 
     // Emptied, then reloaded: the browser may bring back what the controls held, the fill runs
     // again on the new page.
