@@ -75,21 +75,47 @@ struct Portal
     QByteArray detection;
 };
 
+QString ListenOnLoopback(QTcpServer& host)
+{
+    host.listen(QHostAddress::LocalHost);
+    return QString::number(host.serverPort());
+}
+
+// A fresh window whose host is the benchmark, as the host starts it.
+struct LinkedWindow
+{
+    QTcpServer host;
+    TForm1 window;
+    QSignalSpy closed;
+    std::unique_ptr<QTcpSocket> link;
+
+    explicit LinkedWindow(bool earlyLook)
+        : window({ListenOnLoopback(host)}), closed(&window, &TForm1::Closed)
+    {
+        window.ShowBox = [](const MessageBoxSpec&) {};
+        window.EarlyLook = earlyLook;
+        window.show();
+    }
+
+    // Connected, with the browser ready; false when either never came.
+    bool ready()
+    {
+        if (!WaitFor([&] { return host.hasPendingConnections(); }, 30000))
+            return false;
+        link.reset(host.nextPendingConnection());
+        return WaitFor([&] { return window.AddressPnl->isEnabled(); }, 30000);
+    }
+};
+
 // One lookup in a fresh window; returns the milliseconds from the start mark to the last byte.
 std::optional<double> lookupOnce(const Portal& portal, HttpFixtureServer& server, bool earlyLook)
 {
-    QTcpServer host;
-    host.listen(QHostAddress::LocalHost);
-    TForm1 window({QString::number(host.serverPort())});
-    window.ShowBox = [](const MessageBoxSpec&) {};
-    window.EarlyLook = earlyLook;
-    QSignalSpy closed(&window, &TForm1::Closed);
-    window.show();
-    if (!WaitFor([&] { return host.hasPendingConnections(); }, 30000))
+    LinkedWindow linked(earlyLook);
+    if (!linked.ready())
         return std::nullopt;
-    std::unique_ptr<QTcpSocket> link(host.nextPendingConnection());
-    if (!WaitFor([&] { return window.AddressPnl->isEnabled(); }, 30000))
-        return std::nullopt;
+    TForm1& window = linked.window;
+    QTcpSocket* const link = linked.link.get();
+    const QSignalSpy& closed = linked.closed;
 
     QElapsedTimer clock;
     qint64 startNs = -1;
@@ -98,7 +124,7 @@ std::optional<double> lookupOnce(const Portal& portal, HttpFixtureServer& server
     double shownMs = -1;
     double endMs = -1;
     QByteArray received;
-    QObject::connect(link.get(), &QTcpSocket::readyRead, [&] {
+    QObject::connect(link, &QTcpSocket::readyRead, [&] {
         received += link->readAll();
         if (received.endsWith(QByteArray(".\0\r\0\n\0", 6))) {
             endNs = clock.nsecsElapsed();
@@ -161,18 +187,11 @@ CpuUse cpuDuringLookup(const Portal& portal, HttpFixtureServer& server, bool cha
                        bool earlyLook, int seconds)
 {
     server.setPage(QUrl(portal.queryPath).path(), noResultPage(changing));
-    QTcpServer host;
-    host.listen(QHostAddress::LocalHost);
-    TForm1 window({QString::number(host.serverPort())});
-    window.ShowBox = [](const MessageBoxSpec&) {};
-    window.EarlyLook = earlyLook;
-    QSignalSpy closed(&window, &TForm1::Closed);
-    window.show();
-    if (!WaitFor([&] { return host.hasPendingConnections(); }, 30000))
+    LinkedWindow linked(earlyLook);
+    if (!linked.ready())
         return {};
-    std::unique_ptr<QTcpSocket> link(host.nextPendingConnection());
-    if (!WaitFor([&] { return window.AddressPnl->isEnabled(); }, 30000))
-        return {};
+    TForm1& window = linked.window;
+    const QSignalSpy& closed = linked.closed;
     int looks = 0;
     QObject::connect(window.Chromium1, &TChromium::OnChangedTextAvailable, [&] { ++looks; });
     window.cbUF->setCurrentIndex(portal.index);
