@@ -20,6 +20,13 @@ TEST(Demo, UnattendedRunGetsAllFiveResultBlocks)
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.insert(QStringLiteral("QUARVEL_BUILD_DIR"), QStringLiteral(QUARVEL_BINARY_DIR));
+#ifdef __SANITIZE_ADDRESS__
+    // On a real X display the toolkit's X platform opens a session-bus connection whose buffers
+    // libdbus keeps until exit, reported as leaks with stacks too short to suppress by library.
+    // Memory errors are still caught; the leak check runs in every offscreen test of the program.
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+#endif
     const ProgramRun run = RunProgram(QStringLiteral(QUARVEL_SOURCE_DIR "/scripts/demo"),
                                       {QStringLiteral("--no-build")}, QString(), 170000, env);
     const QString out = QString::fromUtf8(run.standardOutput);
