@@ -1,5 +1,7 @@
 #include "lookup/HostRequest.h"
 
+#include "portals/PortalTable.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -16,19 +18,6 @@ constexpr std::array<std::pair<const char16_t*, const char16_t*>, 27> kStates = 
     {u"RJ", u"33"}, {u"SP", u"35"}, {u"PR", u"41"}, {u"SC", u"42"}, {u"RS", u"43"}, {u"MS", u"50"},
     {u"MT", u"51"}, {u"GO", u"52"}, {u"DF", u"53"},
 }};
-
-// Control characters shown escaped, so that a warning stays one line.
-QString Shown(QStringView text)
-{
-    QString out = QStringLiteral("\"");
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out + u'"';
-}
 
 int CheckDigit(QStringView digits, int count)
 {
@@ -56,7 +45,7 @@ void Replace(QString& member, const QString& value, const QString& name, QString
 {
     if (!member.isEmpty() && member != value)
         warnings << QStringLiteral("option %1 %2 ignored: given again, the later value is used")
-                        .arg(Shown(name), Shown(member));
+                        .arg(QuotedForMessage(name), QuotedForMessage(member));
     member = value;
 }
 
@@ -109,7 +98,8 @@ HostRequest ParseHostRequest(const QStringList& hostArguments, const QStringList
     for (qsizetype i = 1; i < hostArguments.size(); ++i) {
         const QString& argument = hostArguments.at(i);
         if (!argument.startsWith(u"--")) {
-            warnings << QStringLiteral("argument %1 ignored: not an option").arg(Shown(argument));
+            warnings << QStringLiteral("argument %1 ignored: not an option")
+                            .arg(QuotedForMessage(argument));
             continue;
         }
         QString name = argument;
@@ -123,10 +113,11 @@ HostRequest ParseHostRequest(const QStringList& hostArguments, const QStringList
         const bool known = name == u"--portal" || name == u"--uf" || name == u"--cnpj";
         if (!known) {
             // A newer host's option: skipped with its value, if it had one.
-            warnings << QStringLiteral("option %1 ignored: unknown option").arg(Shown(name));
+            warnings
+                << QStringLiteral("option %1 ignored: unknown option").arg(QuotedForMessage(name));
             continue;
         }
-        const QString ignored = QStringLiteral("option %1 ignored: ").arg(Shown(name));
+        const QString ignored = QStringLiteral("option %1 ignored: ").arg(QuotedForMessage(name));
         if (!value) {
             warnings << ignored + QStringLiteral("no value");
             continue;
@@ -134,7 +125,7 @@ HostRequest ParseHostRequest(const QStringList& hostArguments, const QStringList
         if (name == u"--portal") {
             if (!portalKeys.contains(*value)) {
                 warnings << ignored + QStringLiteral("unknown portal key %1 (known keys: %2)")
-                                          .arg(Shown(*value), portalKeys.join(u", "));
+                                          .arg(QuotedForMessage(*value), portalKeys.join(u", "));
                 continue;
             }
             Replace(request.portalKey, *value, name, warnings);
@@ -143,7 +134,7 @@ HostRequest ParseHostRequest(const QStringList& hostArguments, const QStringList
             if (IbgeStateCode(uf).isEmpty()) {
                 warnings << ignored +
                                 QStringLiteral("%1 is not a state's two letters (SP, MG, ...)")
-                                    .arg(Shown(*value));
+                                    .arg(QuotedForMessage(*value));
                 continue;
             }
             Replace(request.uf, uf, name, warnings);
@@ -152,12 +143,12 @@ HostRequest ParseHostRequest(const QStringList& hostArguments, const QStringList
             if (digits.isEmpty()) {
                 warnings << ignored + QStringLiteral("%1 is not a CNPJ (14 digits, or "
                                                      "NN.NNN.NNN/NNNN-NN)")
-                                          .arg(Shown(*value));
+                                          .arg(QuotedForMessage(*value));
                 continue;
             }
             if (!CnpjCheckDigitsValid(digits)) {
-                warnings << ignored +
-                                QStringLiteral("CNPJ %1 has wrong check digits").arg(Shown(*value));
+                warnings << ignored + QStringLiteral("CNPJ %1 has wrong check digits")
+                                          .arg(QuotedForMessage(*value));
                 continue;
             }
             Replace(request.cnpj, digits, name, warnings);

@@ -206,11 +206,6 @@ QString Escaped(QStringView text)
     return out;
 }
 
-QString Quoted(QStringView text)
-{
-    return u'"' + Escaped(text) + u'"';
-}
-
 // Checks an override value and brings it to the form the browser shows in a URL: lower-case
 // scheme and host, no default port, no trailing slash. Returns the error text on failure.
 QString NormaliseOrigin(QStringView value, QString& origin)
@@ -254,7 +249,8 @@ QStringList ApplyPortalHostsOverride(const QString& value, PortalHosts& hosts)
         const QStringView element = raw.trimmed();
         if (element.isEmpty())
             continue; // tolerates "a=...,,b=..." and a trailing comma
-        const QString ignored = QStringLiteral("element %1 ignored: ").arg(Quoted(element));
+        const QString ignored =
+            QStringLiteral("element %1 ignored: ").arg(QuotedForMessage(element));
         const qsizetype equals = element.indexOf(u'=');
         if (equals < 0) {
             errors << ignored + QStringLiteral("expected key=scheme://host[:port]");
@@ -265,7 +261,7 @@ QStringList ApplyPortalHostsOverride(const QString& value, PortalHosts& hosts)
         if (row == nullptr) {
             errors << ignored +
                           QStringLiteral("unknown portal key %1 (known keys: ccc, am, es, ba, sp)")
-                              .arg(Quoted(key));
+                              .arg(QuotedForMessage(key));
             continue;
         }
         QString origin;
@@ -340,4 +336,9 @@ int PortalIndexForKey(QStringView key)
             return static_cast<int>(i);
     }
     return -1;
+}
+
+QString QuotedForMessage(QStringView text)
+{
+    return u'"' + Escaped(text) + u'"';
 }

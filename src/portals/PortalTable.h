@@ -48,3 +48,6 @@ const QList<BuiltInPortalPaths>& BuiltInPortalPathList();
 
 // Short key of a built-in portal ("ccc", "am", "es", "ba", "sp") to its index, or -1.
 int PortalIndexForKey(QStringView key);
+
+// text in double quotes for a one-line message, its control characters shown escaped ("\x0a").
+QString QuotedForMessage(QStringView text);

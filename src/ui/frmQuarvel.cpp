@@ -470,8 +470,8 @@ void TForm1::FillQuery(const TCefFrame& frame, const TURIEstado& portal)
         main->ExecuteJavaScript(FillScriptCall(portal.consultaFillScript, m_request),
                                 main->GetUrl(), 0);
     // The script puts the page's focus on the captcha box; the window's keyboard focus follows it
-    // there, or the user's typing would go to the portal list.
-    // (The browser's area hands its focus to the browser.)
+    // there (the browser's area hands it to the browser), or the user's typing would go to the
+    // portal list.
     if (CEFWindowParent1 != nullptr)
         CEFWindowParent1->setFocus(Qt::OtherFocusReason);
 }
@@ -494,11 +494,7 @@ bool TForm1::ConfirmTaxpayer(const QString& text, const QStringList& lines,
         if (fromWatch && portal.URLresposta.isEmpty())
             QTimer::singleShot(kTextRetryMs, this, &TForm1::RetryMainFrameText);
     };
-    if (m_confirming) {
-        keepWatching();
-        return false;
-    }
-    if (portal.URLresposta.isEmpty() && text == m_refusedText) {
+    if (m_confirming || (portal.URLresposta.isEmpty() && text == m_refusedText)) {
         keepWatching();
         return false;
     }
