@@ -33,6 +33,10 @@ QString Outcome(const CapturedText& capture)
         return QStringLiteral("not examined");
     if (!capture.recognised)
         return QStringLiteral("not recognised");
+    // A result page that did not go out: the user refused another taxpayer's result, or the host
+    // link was gone.
+    if (!capture.sent)
+        return QStringLiteral("not sent");
     return capture.fieldsMatched > 0 ? QStringLiteral("result sent")
                                      : QStringLiteral("nothing matched");
 }
@@ -241,10 +245,8 @@ void LookupCapture::Add(CapturedText capture)
 {
     if (m_closed)
         return;
-    if (capture.recognised && capture.sent) {
-        m_ending = capture.fieldsMatched > 0 ? QStringLiteral("result sent")
-                                             : QStringLiteral("nothing matched");
-    }
+    if (capture.recognised && capture.sent)
+        m_ending = Outcome(capture);
     {
         QMutexLocker lock(&m_queue->mutex);
         m_queue->items.push_back({std::move(capture), {}, {}});

@@ -231,6 +231,26 @@ TEST(LookupCaptureTest, TheLastLineSaysHowTheLookupEnded)
     }
 }
 
+TEST(LookupCaptureTest, AResultPageThatDidNotGoOutIsNotCountedAsSent)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    {
+        LookupCapture capture(dir.path());
+        // Another taxpayer's result the user refused, then the window closed.
+        capture.Add(Seen(u"CNPJ: 34.567.890/0001-12"_s, true, true, 5, false));
+        capture.Close();
+        ASSERT_FALSE(EndedRun(dir.path()).isEmpty()) << "no last line";
+    }
+    const QStringList folders = RunFolders(dir.path());
+    ASSERT_EQ(folders.size(), 1);
+    const QList<QJsonObject> index = IndexLines(QDir(dir.path()).filePath(folders.first()));
+    ASSERT_EQ(index.size(), 2);
+    EXPECT_EQ(index[0][u"outcome"_s].toString(), u"not sent"_s);
+    EXPECT_EQ(index[0][u"fieldsMatched"_s].toInteger(-1), 5);
+    EXPECT_EQ(index[1][u"ended"_s].toString(), u"closed without result"_s);
+}
+
 TEST(LookupCaptureTest, WritesNothingWithoutATextOrWhenTheVariableIsUnset)
 {
     QTemporaryDir dir;
