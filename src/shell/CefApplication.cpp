@@ -30,7 +30,8 @@ void appendEnvironment(const char* name, const QByteArray& extra)
     QByteArray value = qgetenv(name);
     if (!value.isEmpty())
         value += ' ';
-    qputenv(name, value + extra);
+    value += extra;
+    qputenv(name, value);
 }
 
 } // namespace

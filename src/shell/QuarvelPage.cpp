@@ -8,6 +8,9 @@
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFullScreenRequest>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+#include <QWebEnginePermission>
+#endif
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -111,10 +114,16 @@ QuarvelPage::QuarvelPage(QWebEngineProfile* profile, QObject* parent)
     // A click on a link of a scheme the engine does not know would hand it to another program.
     settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
 
+    // Every permission a page asks for (camera, location, notifications...) is denied.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    connect(this, &QWebEnginePage::permissionRequested, this,
+            [](QWebEnginePermission permission) { permission.deny(); });
+#else
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl& origin, QWebEnginePage::Feature feature) {
                 setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
             });
+#endif
     connect(this, &QWebEnginePage::certificateError, this,
             [](QWebEngineCertificateError error) { error.rejectCertificate(); });
     connect(this, &QWebEnginePage::fullScreenRequested, this,

@@ -601,9 +601,10 @@ int main(int argc, char** argv)
 {
     return RunEngineTests(argc, argv, [] {
         PublicPort() = FreePort();
-        const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + ' ' + kResolverRules +
-                                                  " --ip-address-space-overrides=127.0.0.6:" +
-                                                  QByteArray::number(PublicPort()) + "=public");
+        const QByteArray flags =
+            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + ' ' + kResolverRules +
+            " --ip-address-space-overrides=127.0.0.6:" + QByteArray::number(PublicPort()) +
+            "=public";
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     });
 }
