@@ -1,5 +1,6 @@
 // The engine's sandbox decision: the superuser, the caller's own switch and the kernel's answer,
 // in that order, and the probe asked for only when it can change the outcome.
+#include "KernelNamespaces.h"
 #include "shell/SandboxPolicy.h"
 
 #include <cerrno>
@@ -78,13 +79,17 @@ INSTANTIATE_TEST_SUITE_P(Inputs, SandboxPolicyTest, testing::Values(
     [](const testing::TestParamInfo<PolicyCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST(SandboxProbe, ThisProcessMayCreateTheNamespaces)
+TEST(SandboxProbe, AnswersForThisProcessAsTheKernelDoes)
 {
-    // The suite runs as root, who may always; the unprivileged cases start processes of their
-    // own (tests/faults/test_sandbox.cpp).
+    // The unprivileged cases start processes of their own (tests/faults/test_sandbox.cpp). Where
+    // the kernel refuses the namespaces (a plain chroot, a container), the probe must say so too.
+    const KernelNamespaces kernel = AskKernelForNamespaces(::geteuid());
     const SandboxProbe probe = ProbeSandboxNamespaces();
-    EXPECT_TRUE(probe.allowed) << std::strerror(probe.error);
-    EXPECT_EQ(probe.error, 0);
+    EXPECT_EQ(probe.allowed, kernel.granted) << std::strerror(probe.error);
+    if (kernel.granted)
+        EXPECT_EQ(probe.error, 0);
+    else
+        EXPECT_EQ(QString::fromLocal8Bit(std::strerror(probe.error)), kernel.refusal);
 }
 
 } // namespace
