@@ -5,19 +5,35 @@
 #                                           PREFIX/share/doc/quarvel/*.md
 #   cpack --config BUILD/CPackConfig.cmake  quarvel_VERSION_ARCH.deb, installing under /usr
 
+# --- Package version ---
+# A package is made for the Debian release it is built on (its Depends are that release's
+# libraries), and its version says which: 1.0.0-1~deb12, 1.0.0-1~deb13; 1.0.0-1 on testing and
+# unstable, which have no version number of their own.
+cmake_host_system_information(RESULT QUARVEL_DEBIAN_VERSION_ID QUERY DISTRIB_VERSION_ID)
+cmake_host_system_information(RESULT QUARVEL_DEBIAN_CODENAME QUERY DISTRIB_VERSION_CODENAME)
+set(QUARVEL_PACKAGE_RELEASE 1)
+if(QUARVEL_DEBIAN_VERSION_ID MATCHES "^[0-9]+$")
+  string(APPEND QUARVEL_PACKAGE_RELEASE "~deb${QUARVEL_DEBIAN_VERSION_ID}")
+endif()
+if(NOT QUARVEL_DEBIAN_CODENAME)
+  set(QUARVEL_DEBIAN_CODENAME unstable)
+endif()
+set(QUARVEL_PACKAGE_VERSION ${PROJECT_VERSION}-${QUARVEL_PACKAGE_RELEASE})
+
 # --- Documentation ---
 set(QUARVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarvel)
 install(FILES README.md docs/host-protocol.md docs/integrators.md DESTINATION ${QUARVEL_DOC_DIR})
-# Debian's places for the licence (machine-readable) and the change history, compressed
-# with -n so that the package is reproducible.
+# Debian's places for the licence (machine-readable) and the change history of a package with
+# a Debian revision (changelog.Debian.gz, its latest entry naming the package's version and
+# release), compressed with -n so that the package is reproducible.
 install(FILES packaging/copyright DESTINATION ${QUARVEL_DOC_DIR})
 set(QUARVEL_GENERATED_DOC_DIR ${PROJECT_BINARY_DIR}/generated/doc)
+configure_file(packaging/changelog.in ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian @ONLY)
 add_custom_command(
-  OUTPUT ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${QUARVEL_GENERATED_DOC_DIR}
-  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${PROJECT_SOURCE_DIR}/packaging/changelog
-          ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  OUTPUT ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian.gz
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian
+          ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian.gz
+  DEPENDS ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian
   VERBATIM)
 
 # --- Manual pages ---
@@ -25,7 +41,7 @@ add_custom_command(
 # page never ships; each is installed compressed as Debian expects.
 find_program(QUARVEL_GROFF groff REQUIRED)
 set(QUARVEL_MAN_PAGES quarvel quarvel-host quarvel-extract quarvel-samples)
-set(QUARVEL_MAN_OUTPUTS ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz)
+set(QUARVEL_MAN_OUTPUTS ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian.gz)
 foreach(page IN LISTS QUARVEL_MAN_PAGES)
   set(source ${PROJECT_SOURCE_DIR}/docs/man/${page}.1)
   set(output ${QUARVEL_GENERATED_DOC_DIR}/${page}.1.gz)
@@ -43,7 +59,7 @@ foreach(page IN LISTS QUARVEL_MAN_PAGES)
   install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 add_custom_target(quarvel_docs ALL DEPENDS ${QUARVEL_MAN_OUTPUTS})
-install(FILES ${QUARVEL_GENERATED_DOC_DIR}/changelog.gz DESTINATION ${QUARVEL_DOC_DIR})
+install(FILES ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian.gz DESTINATION ${QUARVEL_DOC_DIR})
 
 # --- Version record in the executable ---
 # An ELF note (owner "Quarvel", type 1) whose text is "quarvel version X.Y.Z", so that
@@ -84,7 +100,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # quarvel_1.0.0_amd64.deb
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${QUARVEL_PACKAGE_RELEASE})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # quarvel_1.0.0-1~deb12_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
