@@ -99,7 +99,19 @@ bool IsUsablePackFile(const QString& path)
     return in.status() == QDataStream::Ok;
 }
 
-QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir)
+QStringList EngineDataFiles()
+{
+    static const char* const dataFiles[] = {"icudtl.dat", "v8_context_snapshot.bin"};
+    QStringList present;
+    for (const char* file : dataFiles) {
+        if (QFileInfo(defaultResourcesDir() + QLatin1Char('/') + QLatin1String(file)).isFile())
+            present.append(QLatin1String(file));
+    }
+    return present;
+}
+
+QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir,
+                                const QStringList& dataFiles)
 {
     static const char* const resourceFiles[] = {
         "qtwebengine_resources.pak", "qtwebengine_resources_100p.pak",
@@ -116,7 +128,14 @@ QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& loca
                 missing.append(path);
         }
     };
-    check(resourcesDir.isEmpty() ? defaultResourcesDir() : resourcesDir, resourceFiles);
+    const QString resources = resourcesDir.isEmpty() ? defaultResourcesDir() : resourcesDir;
+    check(resources, resourceFiles);
+    // Data files have no header to check; an empty or unreadable one fails like a missing one.
+    for (const QString& file : dataFiles) {
+        QFile data(resources + QLatin1Char('/') + file);
+        if (!QFileInfo(data).isFile() || data.size() == 0 || !data.open(QIODevice::ReadOnly))
+            missing.append(data.fileName());
+    }
     check(localesDir.isEmpty() ? defaultLocalesDir() : localesDir, localeFiles);
     return missing;
 }

@@ -13,9 +13,16 @@ QString ResolveRuntimeFolder(const QString& exeDir, const QString& value);
 // Whether path is a resource pack the engine can load: a readable file whose header and index
 // are whole and point inside it.
 bool IsUsablePackFile(const QString& path);
-// The engine's packs that must exist in the resources and locales folders (an empty folder
-// setting means the engine's installed default), as full paths of those missing or unusable.
-QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir);
+// The data files the installed engine reads from its resources folder besides the packs (the ICU
+// data and the V8 start-up snapshot, where the engine was built to load them from files), by
+// name: those its installed folder holds.
+QStringList EngineDataFiles();
+
+// The engine's packs and data files that must exist in the resources and locales folders (an
+// empty folder setting means the engine's installed default), as full paths of those missing or
+// unusable.
+QStringList MissingRuntimeFiles(const QString& resourcesDir, const QString& localesDir,
+                                const QStringList& dataFiles = EngineDataFiles());
 // The box text for missing files.
 QString MissingFilesMessage(const QStringList& missing);
 // The box text when the engine loaded at run time is not the one the program was built for;

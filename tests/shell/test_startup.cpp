@@ -174,15 +174,28 @@ TEST(RuntimeFolders, ListsEveryMissingPackWithItsFullPath)
     writePack(resources + QStringLiteral("/qtwebengine_resources_200p.pak"), "x");
     QDir().mkpath(locales);
 
-    EXPECT_EQ(MissingRuntimeFiles(resources, locales),
+    // The engine's data files, where it reads them: one missing, one empty.
+    const QStringList data{QStringLiteral("icudtl.dat"), QStringLiteral("v8_context_snapshot.bin")};
+    QFile empty(resources + QStringLiteral("/v8_context_snapshot.bin"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+
+    EXPECT_EQ(MissingRuntimeFiles(resources, locales, data),
               (QStringList{resources + QStringLiteral("/qtwebengine_resources_100p.pak"),
                            resources + QStringLiteral("/qtwebengine_resources_200p.pak"),
+                           resources + QStringLiteral("/icudtl.dat"),
+                           resources + QStringLiteral("/v8_context_snapshot.bin"),
                            locales + QStringLiteral("/en-US.pak")}));
 
     writePack(resources + QStringLiteral("/qtwebengine_resources_100p.pak"));
     writePack(resources + QStringLiteral("/qtwebengine_resources_200p.pak"));
     writePack(locales + QStringLiteral("/en-US.pak"));
-    EXPECT_TRUE(MissingRuntimeFiles(resources, locales).isEmpty());
+    writePack(resources + QStringLiteral("/icudtl.dat"));
+    writePack(resources + QStringLiteral("/v8_context_snapshot.bin"));
+    EXPECT_TRUE(MissingRuntimeFiles(resources, locales, data).isEmpty());
+    // An engine that reads no data files of its own needs only the packs.
+    QFile::remove(resources + QStringLiteral("/icudtl.dat"));
+    EXPECT_TRUE(MissingRuntimeFiles(resources, locales, {}).isEmpty());
     // Empty settings stand for the engine's installed folders, which this machine has.
     EXPECT_TRUE(MissingRuntimeFiles(QString(), QString()).isEmpty());
 }

@@ -97,9 +97,11 @@ ProgramBundle::ProgramBundle(const QString& omit)
     EXPECT_TRUE(QFile::copy(QStringLiteral(QUARVEL_EXE), m_exe));
     const QString resources =
         QLibraryInfo::path(QLibraryInfo::DataPath) + QStringLiteral("/resources");
-    for (const QString& pack : QDir(resources).entryList({QStringLiteral("*.pak")})) {
-        if (pack != omit)
-            QFile::copy(resources + u'/' + pack, chromium() + u'/' + pack);
+    // Every file of the engine's folder, as scripts/bundle copies it: the packs, and the data
+    // files some builds of the engine read from there.
+    for (const QString& file : QDir(resources).entryList(QDir::Files)) {
+        if (file != omit)
+            QFile::copy(resources + u'/' + file, chromium() + u'/' + file);
     }
     QFile::copy(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
                     QStringLiteral("/qtwebengine_locales/en-US.pak"),
