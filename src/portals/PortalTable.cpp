@@ -199,7 +199,7 @@ QString Escaped(QStringView text)
     QString out;
     for (QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            out += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'));
         else
             out += c;
     }
