@@ -25,6 +25,7 @@ PortalProbe HealthyProbe()
     probe.finalUrl = probe.queryUrl;
     probe.stayed = true;
     probe.readyScript = ScriptRun::Ok;
+    probe.fillRan = true;
     probe.fill = FillReport{{QStringLiteral("tipo"), QStringLiteral("cgc")}, {}, true};
     probe.loadMs = 42;
     return probe;
@@ -67,6 +68,12 @@ INSTANTIATE_TEST_SUITE_P(
                    ProbeStatus::Ok, "am ok: no captcha box"},
         StatusCase{"fill_without_report", [](PortalProbe& p) { p.fill.reset(); }, ProbeStatus::Ok,
                    "am ok: controls not checked (the fill script gives no report)"},
+        StatusCase{"no_fill_script",
+                   [](PortalProbe& p) {
+                       p.fill.reset();
+                       p.fillRan = false;
+                   },
+                   ProbeStatus::Ok, "am ok: controls not checked (no fill script)"},
         StatusCase{"control_missing",
                    [](PortalProbe& p) {
                        p.fill = FillReport{{QStringLiteral("tipo")}, {QStringLiteral("cgc")}, true};

@@ -12,7 +12,9 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -117,6 +119,7 @@ TEST(ProbeProgram, JsonLinesInTheOrderNamedWithEveryMember)
         for (const char* member : {"httpStatus", "finalUrl", "stayed", "readyScript",
                                    "missingControls", "foundControls", "captcha", "loadMs"})
             EXPECT_TRUE(json.contains(QLatin1String(member))) << member;
+        EXPECT_EQ(json.value(u"httpStatus").toInt(), 200);
         EXPECT_TRUE(json.value(u"stayed").toBool());
         EXPECT_EQ(json.value(u"readyScript").toString(), i == 0 ? u"none" : u"ok");
         EXPECT_TRUE(json.value(u"missingControls").toArray().isEmpty());
@@ -189,6 +192,39 @@ TEST(ProbeProgram, RefusedDefinitionsFileIsToldAndFailsTheCheck)
     EXPECT_TRUE(probe.run.standardError.contains(file.toUtf8()));
     // What the window would then have in force is still checked.
     EXPECT_EQ(probe.lines, QStringList{QStringLiteral("es ok")});
+}
+
+// As a normal user, from a copy of the program any user can run, with the sandbox as the window
+// would decide it (on, where the kernel lets this user have it).
+TEST(ProbeProgram, RunsAsANormalUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to become another user";
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::setPermissions(
+        dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                        QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const QString copy = dir.filePath(QStringLiteral("quarvel-probe"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUARVEL_PROBE_EXE), copy));
+    SamplesTool samples;
+    QProcess process;
+    QProcessEnvironment env = ProgramTestEnvironment();
+    env.insert(QStringLiteral("QUARVEL_PORTAL_HOSTS"), samples.hostsValue);
+    env.insert(QStringLiteral("HOME"), QStringLiteral("/nonexistent"));
+    env.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(QStringLiteral("/"));
+    process.setChildProcessModifier([] {
+        constexpr uid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(99);
+    });
+    process.start(copy, {QStringLiteral("es")});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QByteArray standardError = process.readAllStandardError();
+    EXPECT_EQ(process.exitCode(), 0) << standardError.constData();
+    EXPECT_EQ(process.readAllStandardOutput(), "es ok\n") << standardError.constData();
+    EXPECT_FALSE(standardError.contains("running as root")) << standardError.constData();
 }
 
 struct UsageCase

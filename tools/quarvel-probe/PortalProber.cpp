@@ -11,12 +11,6 @@
 
 namespace {
 
-// The response status of the page's own navigation, where the engine's page has it
-// (responseStatus is newer than some engines: 0 there).
-constexpr const char* kStatusScript =
-    "(function () { const n = performance.getEntriesByType('navigation')[0];"
-    " return n && typeof n.responseStatus === 'number' ? n.responseStatus : 0; })()";
-
 // Error texts come from the page's engine and the definitions file: one line, bounded.
 QString ScriptErrorText(const QVariant& error)
 {
@@ -102,7 +96,7 @@ void PortalProber::onLoadingChanged(const QWebEngineLoadingInfo& info)
     if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus &&
         info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
         return;
-    m_stage = Stage::Status;
+    m_stage = Stage::Ready;
     m_probe.loadMs = m_clock.elapsed();
     m_probe.finalUrl = info.url().toString(QUrl::FullyEncoded);
     if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
@@ -119,7 +113,16 @@ void PortalProber::onLoadingChanged(const QWebEngineLoadingInfo& info)
         return;
     }
     m_probe.reached = true;
-    askStatus();
+    // The engine tells the answer's status in this domain, a success's too.
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        m_probe.httpStatus = info.errorCode();
+    m_probe.stayed = UrlHasPrefix(m_probe.finalUrl, m_probe.queryUrl);
+    // The window runs the portal's scripts only on its query page.
+    if (!m_probe.stayed) {
+        finish();
+        return;
+    }
+    runReadyScript();
 }
 
 void PortalProber::onTimeout()
@@ -134,11 +137,6 @@ void PortalProber::onTimeout()
                                           .arg(std::chrono::duration<double>(m_timeout).count())};
         m_probe.finalUrl = m_page->url().toString(QUrl::FullyEncoded);
         break;
-    case Stage::Status:
-        // The page took the engine's own question too: its scripts hold it.
-        m_probe.finalUrl = m_page->url().toString(QUrl::FullyEncoded);
-        m_probe.stayed = UrlHasPrefix(m_probe.finalUrl, m_probe.queryUrl);
-        [[fallthrough]];
     case Stage::Ready:
         if (!m_target.portal.consultaReadyScript.isEmpty()) {
             m_probe.readyScript = ScriptRun::Error;
@@ -165,26 +163,6 @@ void PortalProber::runScript(const QString& code, quint32 world,
         if (self != nullptr && self->m_generation == generation && self->m_page != nullptr)
             (self.data()->*then)(value);
     });
-}
-
-void PortalProber::askStatus()
-{
-    runScript(QString::fromLatin1(kStatusScript), QWebEngineScript::ApplicationWorld,
-              &PortalProber::statusArrived);
-}
-
-void PortalProber::statusArrived(const QVariant& value)
-{
-    m_probe.httpStatus = value.toInt();
-    // Where the page is now: a redirect, or a script of the page that took it elsewhere.
-    m_probe.finalUrl = m_page->url().toString(QUrl::FullyEncoded);
-    m_probe.stayed = UrlHasPrefix(m_probe.finalUrl, m_probe.queryUrl);
-    // The window runs the scripts only on the query page, and neither runs on an error answer.
-    if (!m_probe.stayed || m_probe.httpStatus >= 400) {
-        finish();
-        return;
-    }
-    runReadyScript();
 }
 
 void PortalProber::runReadyScript()
@@ -222,6 +200,7 @@ void PortalProber::runFillScript()
         return;
     }
     m_stage = Stage::Fill;
+    m_probe.fillRan = true;
     HostRequest request;
     request.portalKey = m_target.key;
     request.cnpj = PlaceholderCnpj();

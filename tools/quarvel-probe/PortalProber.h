@@ -51,13 +51,11 @@ private:
     void startNext();
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
     void onTimeout();
-    void askStatus();
     void runReadyScript();
     void runFillScript();
     void finish();
     // Runs code in world and hands the result to then, unless the portal's probe ended first.
     void runScript(const QString& code, quint32 world, void (PortalProber::*then)(const QVariant&));
-    void statusArrived(const QVariant& value);
     void readyArrived(const QVariant& value);
     void fillArrived(const QVariant& value);
 
@@ -74,7 +72,6 @@ private:
     enum class Stage
     {
         Loading,
-        Status,
         Ready,
         Fill,
     };

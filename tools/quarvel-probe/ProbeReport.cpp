@@ -130,7 +130,10 @@ QString ProbePlainLine(const PortalProbe& probe)
             if (!probe.fill->captcha)
                 notes.append(QStringLiteral("no captcha box"));
         } else if (!probe.fillFailed && probe.stayed && !IsClientError(probe.httpStatus)) {
-            notes.append(QStringLiteral("controls not checked (the fill script gives no report)"));
+            notes.append(
+                probe.fillRan
+                    ? QStringLiteral("controls not checked (the fill script gives no report)")
+                    : QStringLiteral("controls not checked (no fill script)"));
         }
     }
     QString line = probe.portal + u' ' + ProbeStatusName(status);

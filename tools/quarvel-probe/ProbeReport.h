@@ -39,6 +39,8 @@ struct PortalProbe
     bool stayed = false; // the final URL is under the query URL
     ScriptRun readyScript = ScriptRun::None;
     QString readyError;
+    // The portal has a fill script and it was run.
+    bool fillRan = false;
     // The fill script ran and threw (or did not finish): a script failure.
     bool fillFailed = false;
     QString fillError;
