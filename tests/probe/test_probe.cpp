@@ -317,6 +317,37 @@ TEST_F(ProbeTest, ScriptsThatFailOrReportNothingAreToldApart)
     EXPECT_FALSE(probes.at(4).fillFailed);
 }
 
+// A page that sends its form, and asks the server about the number, as soon as the CNPJ box
+// changes: neither reaches the server. The next portal's page is the marker that nothing of the
+// first one came later.
+TEST_F(ProbeTest, PageThatAnswersTheFillSendsNothing)
+{
+    HttpFixtureServer server;
+    ASSERT_TRUE(server.listen());
+    server.setPage(
+        QStringLiteral("/"),
+        EsPage().replace("name=\"num_cnpj\"",
+                         "name=\"num_cnpj\" onchange=\"fetch('/verifica?cnpj=' + this.value);"
+                         " navigator.sendBeacon('/beacon', this.value); this.form.submit()\""));
+    HttpFixtureServer marker;
+    ASSERT_TRUE(marker.listen());
+    marker.setPage(QStringLiteral("/"), EsPage());
+    QStringList served;
+    for (HttpFixtureServer* each : {&server, &marker})
+        QObject::connect(each, &HttpFixtureServer::served,
+                         [&served](const QString& method, const QString& target, int) {
+                             served.append(method + u' ' + target);
+                         });
+
+    const QList<PortalProbe> probes = Probe({EsTarget(server), EsTarget(marker)});
+    ASSERT_EQ(probes.size(), 2);
+    EXPECT_EQ(DecideProbeStatus(probes.at(0)), ProbeStatus::Ok)
+        << ProbePlainLine(probes.at(0)).toStdString();
+    ASSERT_TRUE(WaitFor([&] { return served.size() >= 2; }, 10000));
+    EXPECT_TRUE(RunQueuedCalls());
+    EXPECT_EQ(served, QStringList({QStringLiteral("GET /"), QStringLiteral("GET /")}));
+}
+
 // Each built-in fill script, on a page with a form but none of its controls and no captcha box,
 // names every control it looks for as missing.
 TEST_F(ProbeTest, EveryBuiltInFillScriptReportsTheControlsThePageLacks)

@@ -8,6 +8,26 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+#include <atomic>
+
+// The fill sets the placeholder and fires the events the page listens to; a page script that
+// answers them (a form sent on change, a request that checks the number) must reach no server.
+// Once closed, every request of the page is refused.
+class ClosedAfterFill : public QWebEngineUrlRequestInterceptor
+{
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    void close() { m_closed = true; }
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        if (m_closed)
+            info.block(true);
+    }
+
+private:
+    std::atomic<bool> m_closed = false;
+};
 
 namespace {
 
@@ -83,6 +103,9 @@ void PortalProber::startNext()
     m_page = new QuarvelPage(m_profile, this);
     // The check asks for nothing the page does not load itself, not even its icon.
     m_page->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    // The page's child, so that it lives as long as the page.
+    m_guard = new ClosedAfterFill(m_page);
+    m_page->setUrlRequestInterceptor(m_guard);
     connect(m_page, &QWebEnginePage::loadingChanged, this, &PortalProber::onLoadingChanged);
     m_clock.start();
     m_timer.start(m_timeout);
@@ -201,6 +224,7 @@ void PortalProber::runFillScript()
     }
     m_stage = Stage::Fill;
     m_probe.fillRan = true;
+    m_guard->close();
     HostRequest request;
     request.portalKey = m_target.key;
     request.cnpj = PlaceholderCnpj();

@@ -13,6 +13,7 @@
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class QuarvelPage;
+class ClosedAfterFill;
 
 // A portal to look at: its key and its record as the table in force has it.
 struct ProbeTarget
@@ -66,6 +67,8 @@ private:
     bool m_running = false;
     // The portal being probed: its page, its record, what is known so far.
     QPointer<QuarvelPage> m_page;
+    // Refuses every request of the page once the fill script is to run.
+    QPointer<ClosedAfterFill> m_guard;
     ProbeTarget m_target;
     PortalProbe m_probe;
     // How far the portal's probe has come, for what a timeout means.
