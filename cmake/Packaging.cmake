@@ -1,7 +1,7 @@
 # Install layout of the documentation, the version record in the executable, and the Debian
 # package. Included at the end of the top-level CMakeLists.txt, once every target exists.
 #
-#   cmake --install BUILD --prefix PREFIX   PREFIX/bin/{quarvel,quarvel-host,quarvel-extract},
+#   cmake --install BUILD --prefix PREFIX   PREFIX/bin/{quarvel,quarvel-host,quarvel-extract,quarvel-probe},
 #                                           PREFIX/share/doc/quarvel/*.md
 #   cpack --config BUILD/CPackConfig.cmake  quarvel_VERSION_ARCH.deb, installing under /usr
 
@@ -40,7 +40,7 @@ add_custom_command(
 # One man(7) page per installed program. The build fails on any groff warning, so a broken
 # page never ships; each is installed compressed as Debian expects.
 find_program(QUARVEL_GROFF groff REQUIRED)
-set(QUARVEL_MAN_PAGES quarvel quarvel-host quarvel-extract quarvel-samples)
+set(QUARVEL_MAN_PAGES quarvel quarvel-host quarvel-extract quarvel-samples quarvel-probe)
 set(QUARVEL_MAN_OUTPUTS ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian.gz)
 foreach(page IN LISTS QUARVEL_MAN_PAGES)
   set(source ${PROJECT_SOURCE_DIR}/docs/man/${page}.1)

@@ -40,42 +40,52 @@ constexpr const char16_t* kLinkScript =
 
 // The start of every fill script: d is the host's request. A control that is not there is
 // skipped. Values are set as typing leaves them, followed by the input and change events the
-// page's own scripts listen to; nothing is submitted.
+// page's own scripts listen to; nothing is submitted. Each control is looked up whatever the
+// request holds, and its name goes into the report the script returns (found or missing), so
+// that a check of the page learns what the page still has.
 constexpr const char16_t* kFillStart =
     u"function (d) {\n"
+    u"  const report = {found: [], missing: [], captcha: false};\n"
+    u"  const note = (n, e) => { (e ? report.found : report.missing).push(n); return e || null; "
+    u"};\n"
     u"  const fire = (e) => { e.dispatchEvent(new Event('input', {bubbles: true}));"
     u" e.dispatchEvent(new Event('change', {bubbles: true})); };\n"
-    u"  const named = (n) => document.getElementsByName(n)[0] || null;\n"
-    u"  const idEnding = (s) => document.querySelector('[id$=\"' + s + '\"]');\n"
+    u"  const named = (n) => note(n, document.getElementsByName(n)[0]);\n"
+    u"  const idEnding = (s) => note(s, document.querySelector('[id$=\"' + s + '\"]'));\n"
     u"  const isCnpj = (t) => /cnpj/i.test(t);\n"
     u"  const cnpjBox = (e) => { if (!e || !d.cnpj) return; e.value = e.maxLength < 0 ||"
     u" e.maxLength >= 18 ? d.cnpjPunctuated : d.cnpj; fire(e); };\n"
     u"  const choose = (e, match) => { if (!e || !e.options) return;"
     u" const o = Array.from(e.options).find(match); if (o) { e.value = o.value; fire(e); } };\n"
-    u"  const cnpjRadio = (n) => { if (!d.cnpj) return;"
-    u" const r = Array.from(document.getElementsByName(n)).find((e) => e.type === 'radio' &&"
-    u" isCnpj(e.value + ' ' + Array.from(e.labels || [], (l) => l.textContent).join(' ')));"
-    u" if (r && !r.checked) r.click(); };\n";
+    u"  const cnpjRadio = (n) => {"
+    u" const r = note(n, Array.from(document.getElementsByName(n)).find((e) => e.type === 'radio' "
+    u"&&"
+    u" isCnpj(e.value + ' ' + Array.from(e.labels || [], (l) => l.textContent).join(' '))));"
+    u" if (d.cnpj && r && !r.checked) r.click(); };\n";
 
 // The end of every fill script: the keyboard goes to the captcha box, else to the button that
-// submits the query.
+// submits the query; the report says which controls were there ({found, missing, captcha}).
 constexpr const char16_t* kFillEnd =
-    u"  const next = document.querySelector('input[name*=\"captcha\" i], input[id*=\"captcha\" i]')"
-    u" || document.querySelector('form [type=\"submit\"], form button:not([type])');\n"
+    u"  const captcha = document.querySelector('input[name*=\"captcha\" i], input[id*=\"captcha\" "
+    u"i]');\n"
+    u"  report.captcha = !!captcha;\n"
+    u"  const next = captcha || document.querySelector('form [type=\"submit\"], form "
+    u"button:not([type])');\n"
     u"  if (next) next.focus();\n"
+    u"  return report;\n"
     u"}";
 
-constexpr const char16_t* kFillCcc =
-    u"  if (d.ufCode) choose(named('CodUf'), (o) => o.value === d.ufCode);\n"
-    u"  cnpjRadio('TipoPesquisa');\n"
-    u"  cnpjBox(named('CodInscrMf'));\n";
+constexpr const char16_t* kFillCcc = u"  const uf = named('CodUf');\n"
+                                     u"  if (d.ufCode) choose(uf, (o) => o.value === d.ufCode);\n"
+                                     u"  cnpjRadio('TipoPesquisa');\n"
+                                     u"  cnpjBox(named('CodInscrMf'));\n";
 constexpr const char16_t* kFillAm = u"  cnpjRadio('tipo');\n"
                                     u"  cnpjBox(named('cgc'));\n";
 constexpr const char16_t* kFillEs = u"  cnpjBox(named('num_cnpj'));\n";
 constexpr const char16_t* kFillBa = u"  cnpjBox(named('txt_CNPJ'));\n";
 constexpr const char16_t* kFillSp =
-    u"  if (d.cnpj) choose(idEnding('tipoFiltroDropDownList'), (o) => isCnpj(o.value + ' ' +"
-    u" o.text));\n"
+    u"  const filter = idEnding('tipoFiltroDropDownList');\n"
+    u"  if (d.cnpj) choose(filter, (o) => isCnpj(o.value + ' ' + o.text));\n"
     u"  cnpjBox(idEnding('valorFiltroTextBox'));\n";
 
 // Texts shared by more than one portal.

@@ -80,7 +80,7 @@ ProgramRun BundleTest::s_made;
 
 TEST_F(BundleTest, HoldsTheProgramItsToolsAndEveryEnginePack)
 {
-    for (const char* tool : {"quarvel", "quarvel-host", "quarvel-extract"}) {
+    for (const char* tool : {"quarvel", "quarvel-host", "quarvel-extract", "quarvel-probe"}) {
         const QFileInfo info(s_bundle + QLatin1Char('/') + QLatin1String(tool));
         EXPECT_TRUE(info.isFile() && info.isExecutable()) << tool;
     }
@@ -97,7 +97,7 @@ TEST_F(BundleTest, HoldsTheProgramItsToolsAndEveryEnginePack)
 
 TEST_F(BundleTest, ToolsReportTheVersion)
 {
-    for (const char* tool : {"quarvel-host", "quarvel-extract"}) {
+    for (const char* tool : {"quarvel-host", "quarvel-extract", "quarvel-probe"}) {
         const ProgramRun run = RunProgram(s_bundle + QLatin1Char('/') + QLatin1String(tool),
                                           {QStringLiteral("--version")}, s_cwd);
         ASSERT_TRUE(run.finished) << tool;
@@ -143,6 +143,27 @@ TEST_F(BundleTest, CompleteBundleRunsOnItsOwnPacksFromAnotherDirectory)
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
     EXPECT_EQ(run.exitCode, 0) << run.standardError.constData();
+}
+
+// The bundled probe runs the engine too, from another directory: a port nobody listens on is
+// told as the engine's own refusal.
+TEST_F(BundleTest, BundledProbeRunsItsEngine)
+{
+    quint16 port = 0;
+    {
+        QTcpServer closed;
+        ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+        port = closed.serverPort();
+    }
+    QProcessEnvironment env = ShippedProgramEnvironment();
+    env.insert(QStringLiteral("QUARVEL_PORTAL_HOSTS"),
+               QStringLiteral("es=http://127.0.0.1:%1").arg(port));
+    const ProgramRun run = RunProgram(s_bundle + QStringLiteral("/quarvel-probe"),
+                                      {QStringLiteral("es")}, s_cwd, 120000, env);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1) << run.standardError.constData();
+    EXPECT_EQ(run.standardOutput, "es unreachable: refused (net::ERR_CONNECTION_REFUSED)\n")
+        << run.standardError.constData();
 }
 
 // Each required pack taken out of the bundle in turn (and put back afterwards).

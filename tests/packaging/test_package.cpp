@@ -138,7 +138,7 @@ ProgramRun PackageTest::s_packed;
 QString PackageTest::s_deb;
 QString PackageTest::s_root;
 
-const char* const kBinaries[] = {"quarvel", "quarvel-host", "quarvel-extract"};
+const char* const kBinaries[] = {"quarvel", "quarvel-host", "quarvel-extract", "quarvel-probe"};
 
 // The numbered Debian release this machine runs (12, 13), empty on testing and unstable.
 QString DebianVersionId()
@@ -242,7 +242,7 @@ TEST_F(PackageTest, InstallsTheBinariesAndTheDocumentation)
 
 TEST_F(PackageTest, ToolsRunFromTheUnpackedTree)
 {
-    for (const char* tool : {"quarvel-host", "quarvel-extract"}) {
+    for (const char* tool : {"quarvel-host", "quarvel-extract", "quarvel-probe"}) {
         int status = -1;
         EXPECT_EQ(run(bin(tool), {QStringLiteral("--version")}, &status).trimmed(),
                   QLatin1String(tool) + QStringLiteral(" " QUARVEL_VERSION_STR));

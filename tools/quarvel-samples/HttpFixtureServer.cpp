@@ -39,6 +39,8 @@ QByteArray ReasonPhrase(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 302:
+        return "Found";
     case 400:
         return "Bad Request";
     case 404:
@@ -183,6 +185,8 @@ void HttpFixtureServer::onNewConnection()
                                       "\r\nContent-Length: " + QByteArray::number(page.body.size());
                 if (page.status == 405)
                     response += "\r\nAllow: GET, HEAD, POST";
+                if (!page.location.isEmpty())
+                    response += "\r\nLocation: " + page.location;
                 response += "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
                 if (withBody)
                     response += page.body;

@@ -24,6 +24,7 @@ public:
         QByteArray contentType = "text/html; charset=utf-8";
         int delayMs = 0; // answer only after this long
         int status = 200;
+        QByteArray location = {}; // sent as the Location header when not empty (a redirect)
     };
 
     explicit HttpFixtureServer(QObject* parent = nullptr);
