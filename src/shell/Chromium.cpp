@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -51,6 +52,9 @@ TChromium::TChromium(QObject* parent) : QObject(parent)
     m_changedTextDelay = new QTimer(this);
     m_changedTextDelay->setSingleShot(true);
     connect(m_changedTextDelay, &QTimer::timeout, this, &TChromium::requestChangedText);
+    m_loadWatch = new QTimer(this);
+    m_loadWatch->setSingleShot(true);
+    connect(m_loadWatch, &QTimer::timeout, this, &TChromium::onLoadTimedOut);
 }
 
 TChromium::~TChromium()
@@ -76,6 +80,7 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
 
     m_view = new QWebEngineView(hostArea);
     m_page = new QuarvelPage(m_profile, m_view);
+    m_page->setTrustStore(CertificateStore);
     m_view->setPage(m_page);
     if (hostArea->layout() == nullptr) {
         auto* layout = new QVBoxLayout(hostArea);
@@ -108,6 +113,20 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
         if (!m_closing)
             Q_EMIT OnLoadingStateChange(false);
     });
+    connect(m_page, &QWebEnginePage::loadingChanged, this,
+            [this](const QWebEngineLoadingInfo& info) {
+                if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+                    m_loadingUrl = info.url().toString(QUrl::FullyEncoded);
+                    m_loadWatch->start(LoadTimeoutMs);
+                } else {
+                    m_loadWatch->stop();
+                }
+            });
+    connect(m_page, &QuarvelPage::mainFrameLoadFailed, this,
+            [this](const QUrl& url, const LoadFailure& failure) {
+                if (!m_closing)
+                    Q_EMIT OnLoadError(url.toString(QUrl::FullyEncoded), failure);
+            });
 
     m_page->setUrl(QUrl(DefaultUrl));
     QMetaObject::invokeMethod(this, &TChromium::OnAfterCreated, Qt::QueuedConnection);
@@ -151,12 +170,22 @@ void TChromium::runClose()
     }
 }
 
+void TChromium::onLoadTimedOut()
+{
+    if (!Initialized())
+        return;
+    // Stopped, the load ends without a failure of its own: this is the only report of it.
+    m_page->triggerAction(QWebEnginePage::Stop);
+    Q_EMIT OnLoadError(m_loadingUrl, LoadTimeoutFailure());
+}
+
 void TChromium::finishClose()
 {
     m_frameTexts.clear();
     m_frameUrls.clear();
     m_reportedDocument.clear();
     m_changedTextDelay->stop();
+    m_loadWatch->stop();
     Q_EMIT OnBeforeClose();
 }
 
@@ -370,6 +399,8 @@ void TChromium::reportEngineLoadEnd(const QString& url, bool ok, const QStringLi
 
 void TChromium::onMainFrameLoaded(const QString& url, const QString& documentId)
 {
+    // The document is there: whatever it still loads is the page's business.
+    m_loadWatch->stop();
     if (m_closing || documentId == m_reportedDocument)
         return;
     m_reportedDocument = documentId;

@@ -102,3 +102,19 @@ LoadFailureClass ClassifyLoadFailure(QWebEngineLoadingInfo::ErrorDomain domain, 
         return LoadFailureClass::Offline;
     return LoadFailureClass::Other;
 }
+
+std::optional<LoadFailure> LoadFailureFromLoadingInfo(const QWebEngineLoadingInfo& info)
+{
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return std::nullopt;
+    // The engine shows a server's own error page as a page, not as its error page.
+    if (!info.isErrorPage())
+        return std::nullopt;
+    return LoadFailure{ClassifyLoadFailure(info.errorDomain(), info.errorCode()), info.errorCode(),
+                       info.errorString()};
+}
+
+LoadFailure LoadTimeoutFailure()
+{
+    return {LoadFailureClass::Timeout, TimedOut, QStringLiteral("net::ERR_TIMED_OUT")};
+}
