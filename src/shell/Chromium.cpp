@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -113,15 +112,15 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
         if (!m_closing)
             Q_EMIT OnLoadingStateChange(false);
     });
-    connect(m_page, &QWebEnginePage::loadingChanged, this,
-            [this](const QWebEngineLoadingInfo& info) {
-                if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
-                    m_loadingUrl = info.url().toString(QUrl::FullyEncoded);
-                    m_loadWatch->start(LoadTimeoutMs);
-                } else {
-                    m_loadWatch->stop();
-                }
-            });
+    // The engine of Qt 6.4 reports a load's start only once the server has answered: the watch
+    // starts with the navigation itself.
+    connect(m_page, &QuarvelPage::mainFrameNavigationAccepted, this, [this](const QUrl& url) {
+        if (url.scheme() != u"http" && url.scheme() != u"https")
+            return;
+        m_loadingUrl = url.toString(QUrl::FullyEncoded);
+        m_loadWatch->start(LoadTimeoutMs);
+    });
+    connect(m_page, &QWebEnginePage::loadFinished, m_loadWatch, &QTimer::stop);
     connect(m_page, &QuarvelPage::mainFrameLoadFailed, this,
             [this](const QUrl& url, const LoadFailure& failure) {
                 if (!m_closing)
@@ -172,7 +171,8 @@ void TChromium::runClose()
 
 void TChromium::onLoadTimedOut()
 {
-    if (!Initialized())
+    // A navigation that ended without a load's end (a download refused, say) is not waited for.
+    if (!Initialized() || !m_page->isLoading())
         return;
     // Stopped, the load ends without a failure of its own: this is the only report of it.
     m_page->triggerAction(QWebEnginePage::Stop);

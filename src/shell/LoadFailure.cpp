@@ -110,8 +110,10 @@ std::optional<LoadFailure> LoadFailureFromLoadingInfo(const QWebEngineLoadingInf
     // The engine shows a server's own error page as a page, not as its error page.
     if (!info.isErrorPage())
         return std::nullopt;
+    // For an HTTP status the engine's text is a line of its error page, markup included.
+    const bool http = info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain;
     return LoadFailure{ClassifyLoadFailure(info.errorDomain(), info.errorCode()), info.errorCode(),
-                       info.errorString()};
+                       http ? QStringLiteral("HTTP %1").arg(info.errorCode()) : info.errorString()};
 }
 
 LoadFailure LoadTimeoutFailure()

@@ -26,7 +26,8 @@ const QHash<QByteArray, QString>& MenuTexts()
         {"Open link in this window", QStringLiteral("Abrir link nesta janela")},
         {"Open link in new window", QStringLiteral("Abrir link em nova janela")},
         {"Open link in new tab", QStringLiteral("Abrir link em nova guia")},
-        {"Open link in new background tab", QStringLiteral("Abrir link em nova guia em segundo plano")},
+        {"Open link in new background tab",
+         QStringLiteral("Abrir link em nova guia em segundo plano")},
         {"Copy link address", QStringLiteral("Copiar endereço do link")},
         {"Save link", QStringLiteral("Salvar link")},
         {"Copy image", QStringLiteral("Copiar imagem")},
@@ -67,8 +68,8 @@ bool IsEngineContext(const char* context)
 
 } // namespace
 
-QString EngineMenuTranslator::translate(const char* context, const char* sourceText,
-                                        const char*, int) const
+QString EngineMenuTranslator::translate(const char* context, const char* sourceText, const char*,
+                                        int) const
 {
     if (!IsEngineContext(context) || sourceText == nullptr)
         return QString();

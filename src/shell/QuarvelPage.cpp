@@ -189,11 +189,14 @@ QWebEnginePage* QuarvelPage::createWindow(WebWindowType type)
     return nullptr;
 }
 
-bool QuarvelPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool)
+bool QuarvelPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
     // The engine follows a redirect before its request interceptor can refuse it.
-    return type != NavigationTypeRedirect || m_localNetworkGuard == nullptr ||
-           m_localNetworkGuard->allowsRedirect(url);
+    const bool accepted = type != NavigationTypeRedirect || m_localNetworkGuard == nullptr ||
+                          m_localNetworkGuard->allowsRedirect(url);
+    if (accepted && isMainFrame)
+        Q_EMIT mainFrameNavigationAccepted(url);
+    return accepted;
 }
 
 void QuarvelPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message,

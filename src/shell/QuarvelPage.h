@@ -55,6 +55,9 @@ Q_SIGNALS:
     // The main frame's document changed after a change watch call (reported by the frame
     // script).
     void mainFrameChanged();
+    // The main frame is about to load url (the page's own navigations included, and each
+    // redirect).
+    void mainFrameNavigationAccepted(const QUrl& url);
     // A main-frame load failed, and the engine shows its error page for it.
     void mainFrameLoadFailed(const QUrl& url, const LoadFailure& failure);
 

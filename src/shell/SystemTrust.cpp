@@ -9,14 +9,9 @@
 
 namespace {
 
-template <auto Free>
-struct Deleter
+template <auto Free> struct Deleter
 {
-    template <typename T>
-    void operator()(T* p) const
-    {
-        Free(p);
-    }
+    template <typename T> void operator()(T* p) const { Free(p); }
 };
 
 using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
@@ -99,8 +94,8 @@ ChainVerdict VerifyChain(const QList<QSslCertificate>& chain, const QString& hos
     X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(at.toSecsSinceEpoch()));
     X509_VERIFY_PARAM_set_auth_level(param, 2);
     X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
-    const QString bare = host.startsWith(u'[') && host.endsWith(u']') ? host.mid(1, host.size() - 2)
-                                                                       : host;
+    const QString bare =
+        host.startsWith(u'[') && host.endsWith(u']') ? host.mid(1, host.size() - 2) : host;
     const QByteArray name = bare.toUtf8();
     if (QHostAddress address; address.setAddress(bare)) {
         if (X509_VERIFY_PARAM_set1_ip_asc(param, name.constData()) != 1)

@@ -69,14 +69,15 @@ QString Advice(LoadFailureClass failure)
 
 LoadFailureExplanation ExplainLoadFailure(const LoadFailure& failure, const QString& portalName)
 {
-    const QString what = failure.errorText.isEmpty()
-                             ? QStringLiteral("código %1").arg(failure.errorCode)
-                             : QStringLiteral("%1 (%2)").arg(failure.errorText).arg(failure.errorCode);
-    return {portalName.isEmpty()
-                ? QStringLiteral("Não foi possível abrir a página")
-                : QStringLiteral("Não foi possível abrir o portal %1").arg(portalName),
-            Heading(failure), Advice(failure.failure),
-            QStringLiteral("Para o suporte: %1, %2").arg(what, LoadFailureClassName(failure.failure))};
+    const QString what =
+        failure.errorText.isEmpty()
+            ? QStringLiteral("código %1").arg(failure.errorCode)
+            : QStringLiteral("%1 (%2)").arg(failure.errorText).arg(failure.errorCode);
+    return {
+        portalName.isEmpty() ? QStringLiteral("Não foi possível abrir a página")
+                             : QStringLiteral("Não foi possível abrir o portal %1").arg(portalName),
+        Heading(failure), Advice(failure.failure),
+        QStringLiteral("Para o suporte: %1, %2").arg(what, LoadFailureClassName(failure.failure))};
 }
 
 TLoadFailurePage::TLoadFailurePage(QWidget* parent) : QWidget(parent)

@@ -8,8 +8,8 @@
 #include "ui/LoadFailurePage.h"
 #include "ui/WindowKeys.h"
 
-#include <QCloseEvent>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGuiApplication>

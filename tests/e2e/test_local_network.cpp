@@ -114,8 +114,8 @@ public:
         socket.connectToHost(server.serverAddress(), server.serverPort());
         if (!socket.waitForConnected(5000))
             return false;
-        const QByteArray marker = "GET /quarvel-test-marker-" + QByteArray::number(++m_marks) +
-                                  " HTTP/1.1\r\n\r\n";
+        const QByteArray marker =
+            "GET /quarvel-test-marker-" + QByteArray::number(++m_marks) + " HTTP/1.1\r\n\r\n";
         socket.write(marker);
         socket.flush();
         const bool arrived = WaitFor([&] { return received.contains(marker); }, 10000);

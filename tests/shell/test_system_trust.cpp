@@ -73,10 +73,14 @@ TEST_F(SystemTrustTest, EveryOtherFaultIsRefusedThoughTheRootIsInTheStore)
         const char* expected;
     };
     const Row rows[] = {
-        {"expired", {.names = {u"a.example"_s}, .notBefore = now.addDays(-60),
-                     .notAfter = now.addDays(-1)}, u"a.example"_s, "expired"},
-        {"not yet valid", {.names = {u"a.example"_s}, .notBefore = now.addDays(2),
-                           .notAfter = now.addDays(60)}, u"a.example"_s, "expired"},
+        {"expired",
+         {.names = {u"a.example"_s}, .notBefore = now.addDays(-60), .notAfter = now.addDays(-1)},
+         u"a.example"_s,
+         "expired"},
+        {"not yet valid",
+         {.names = {u"a.example"_s}, .notBefore = now.addDays(2), .notAfter = now.addDays(60)},
+         u"a.example"_s,
+         "expired"},
         {"another name", {.names = {u"b.example"_s}}, u"a.example"_s, "wrong name"},
         {"a name that ends the same", {.names = {u"example"_s}}, u"a.example"_s, "wrong name"},
         {"another address", {.names = {u"127.0.0.8"_s}}, u"127.0.0.7"_s, "wrong name"},
@@ -134,7 +138,8 @@ TEST_F(SystemTrustTest, EnvironmentDoesNotWidenTheSystemStore)
 {
     const TestLeaf leaf = root.issue({.names = {u"a.example"_s}});
     qputenv("SSL_CERT_DIR", QFile::encodeName(store.path()));
-    qputenv("SSL_CERT_FILE", QFile::encodeName(QDir(store.path()).filePath(u"quarvel-test-root.pem"_s)));
+    qputenv("SSL_CERT_FILE",
+            QFile::encodeName(QDir(store.path()).filePath(u"quarvel-test-root.pem"_s)));
     const ChainVerdict verdict = VerifyChain(Chain(leaf), u"a.example"_s, TrustStore::System());
     qunsetenv("SSL_CERT_DIR");
     qunsetenv("SSL_CERT_FILE");

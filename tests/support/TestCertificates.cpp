@@ -103,8 +103,7 @@ TestAuthority::~TestAuthority()
 TestLeaf TestAuthority::issue(const LeafSpec& spec) const
 {
     EVP_PKEY* key = NewKey(spec.keyBits);
-    X509* certificate =
-        NewCertificate(spec.names.value(0), key, spec.notBefore, spec.notAfter);
+    X509* certificate = NewCertificate(spec.names.value(0), key, spec.notBefore, spec.notAfter);
     X509_set_issuer_name(certificate, X509_get_subject_name(m_impl->certificate));
     QStringList alternatives;
     for (const QString& name : spec.names) {

@@ -13,12 +13,15 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr LoadFailureClass kClasses[] = {
-    LoadFailureClass::Offline,          LoadFailureClass::Refused,
-    LoadFailureClass::Timeout,          LoadFailureClass::CertificateUntrusted,
-    LoadFailureClass::CertificateExpired, LoadFailureClass::CertificateName,
-    LoadFailureClass::CertificateOther, LoadFailureClass::HttpError,
-    LoadFailureClass::Other};
+constexpr LoadFailureClass kClasses[] = {LoadFailureClass::Offline,
+                                         LoadFailureClass::Refused,
+                                         LoadFailureClass::Timeout,
+                                         LoadFailureClass::CertificateUntrusted,
+                                         LoadFailureClass::CertificateExpired,
+                                         LoadFailureClass::CertificateName,
+                                         LoadFailureClass::CertificateOther,
+                                         LoadFailureClass::HttpError,
+                                         LoadFailureClass::Other};
 
 TEST(LoadFailurePageTest, EachClassIsToldApartInPortugueseWithTheCodeInSmallPrint)
 {
@@ -34,7 +37,8 @@ TEST(LoadFailurePageTest, EachClassIsToldApartInPortugueseWithTheCodeInSmallPrin
         EXPECT_EQ(text.smallPrint, u"Para o suporte: net::ERR_NAME_NOT_RESOLVED (-105), "_s + name);
         // Nothing of the engine's English in what the user reads.
         for (const QString& line : {text.heading, text.advice})
-            EXPECT_FALSE(line.contains(u"ERR_"_s) || line.contains(u"error"_s)) << line.toStdString();
+            EXPECT_FALSE(line.contains(u"ERR_"_s) || line.contains(u"error"_s))
+                << line.toStdString();
     }
     EXPECT_EQ(headings.size(), std::size(kClasses));
 }

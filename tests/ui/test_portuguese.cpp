@@ -165,7 +165,8 @@ TEST_F(EnginePortugueseTest, PagesAreAskedForAndTalkedToInBrazilianPortuguese)
     ASSERT_TRUE(WaitFor([&] { return !loaded.isEmpty(); }, 20000));
 
     ASSERT_FALSE(server.heads.isEmpty());
-    EXPECT_TRUE(server.heads.first().contains("\r\nAccept-Language: pt-BR,pt;q=0.9\r\n"))
+    EXPECT_TRUE(QByteArray(server.heads.first() + "\r\n")
+                    .contains("\r\nAccept-Language: pt-BR,pt;q=0.9\r\n"))
         << server.heads.first().toStdString();
     EXPECT_EQ(evaluate(u"navigator.language"_s).toString(), u"pt-BR"_s);
     // The engine's own texts: its form-validation bubbles.
