@@ -48,8 +48,8 @@ public:
     static std::unique_ptr<LookupCapture> FromEnvironment();
 
     // Captures below dir; dir itself is created (0700) when it does not exist, but not its
-    // parent. beforeEachWrite runs on the writing thread before
-    // each item it writes (tests hold the writer with it).
+    // parent. beforeEachWrite runs on the writing thread before each item it writes (tests hold
+    // the writer with it).
     explicit LookupCapture(const QString& dir, std::function<void()> beforeEachWrite = {});
     // Closes and drops what is pending, then gives the writer a moment to finish the item it
     // is on and the last line; never waits longer.
