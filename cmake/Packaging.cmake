@@ -107,6 +107,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Dependencies come from the binaries themselves (dpkg-shlibdeps), so they cannot drift.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's Portuguese texts (the boxes' standard buttons) are data, which no library check finds.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 # The window is laid out for Tahoma; this package has one with the same metrics. Only
 # recommended: any other font works, the label row makes room for a wider one.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine")

@@ -47,9 +47,10 @@ struct LookupCapture::Queue
 {
     struct Item
     {
-        std::optional<CapturedText> capture; // empty: the last line
+        std::optional<CapturedText> capture; // neither this nor failure: the last line
         QString ending;
         QDateTime time;
+        std::optional<CapturedFailure> failure;
     };
 
     QMutex mutex;
@@ -83,7 +84,7 @@ public:
                     return;
                 item = std::move(queue.items.front());
                 queue.items.pop_front();
-                if (item.capture && queue.dropping) {
+                if ((item.capture || item.failure) && queue.dropping) {
                     ++m_dropped;
                     continue;
                 }
@@ -92,6 +93,8 @@ public:
                 m_beforeEachWrite();
             if (item.capture)
                 writeCapture(*item.capture);
+            else if (item.failure)
+                writeFailure(*item.failure);
             else
                 writeEnd(item);
         }
@@ -121,6 +124,18 @@ private:
         if (writeFile(name, capture.text.toUtf8(), QIODevice::NewOnly))
             line.insert(QStringLiteral("file"), name);
         appendIndex(line);
+    }
+
+    void writeFailure(const CapturedFailure& failure)
+    {
+        if (!ensureFolder())
+            return;
+        appendIndex({{QStringLiteral("time"), Timestamp(failure.time)},
+                     {QStringLiteral("portal"), failure.portalKey},
+                     {QStringLiteral("url"), failure.url},
+                     {QStringLiteral("failure"), failure.failure},
+                     {QStringLiteral("errorCode"), failure.errorCode},
+                     {QStringLiteral("errorText"), failure.errorText}});
     }
 
     void writeEnd(const LookupCapture::Queue::Item& item)
@@ -157,6 +172,9 @@ private:
         if (!m_folder.isEmpty())
             return true;
         const QDir dir(m_dir);
+        // The capture directory itself may be new; its parent must exist.
+        if (!dir.exists())
+            QDir().mkdir(m_dir, kFolderMode);
         for (int attempt = 1; attempt <= kFolderAttempts; ++attempt) {
             const QString name =
                 attempt == 1 ? m_folderName : m_folderName + u'-' + QString::number(attempt);
@@ -249,8 +267,24 @@ void LookupCapture::Add(CapturedText capture)
         m_ending = Outcome(capture);
     {
         QMutexLocker lock(&m_queue->mutex);
-        m_queue->items.push_back({std::move(capture), {}, {}});
+        m_queue->items.push_back({std::move(capture), {}, {}, {}});
     }
+    wakeWriter();
+}
+
+void LookupCapture::AddFailure(CapturedFailure failure)
+{
+    if (m_closed)
+        return;
+    {
+        QMutexLocker lock(&m_queue->mutex);
+        m_queue->items.push_back({std::nullopt, {}, {}, std::move(failure)});
+    }
+    wakeWriter();
+}
+
+void LookupCapture::wakeWriter()
+{
     m_queue->wake.wakeOne();
     if (!m_added) {
         m_added = true;
@@ -266,7 +300,8 @@ void LookupCapture::Close()
     {
         QMutexLocker lock(&m_queue->mutex);
         if (m_added)
-            m_queue->items.push_back({std::nullopt, m_ending, QDateTime::currentDateTimeUtc()});
+            m_queue->items.push_back(
+                {std::nullopt, m_ending, QDateTime::currentDateTimeUtc(), std::nullopt});
         m_queue->closed = true;
     }
     m_queue->wake.wakeOne();

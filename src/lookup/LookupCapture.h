@@ -25,6 +25,17 @@ struct CapturedText
     QDateTime time = QDateTime::currentDateTimeUtc();
 };
 
+// A main-frame load that failed, as the user saw it explained.
+struct CapturedFailure
+{
+    QString portalKey;
+    QString url;
+    QString failure; // the class name: "refused", "certificate-untrusted", ...
+    int errorCode = 0;
+    QString errorText;
+    QDateTime time = QDateTime::currentDateTimeUtc();
+};
+
 // Keeps the texts of one run's lookup on disk for whoever maintains the portal expressions:
 // a folder of its own under the capture directory (0700), one UTF-8 file per text (0600) and
 // an index of JSON lines. The disk is written by a thread of its own in the order the texts
@@ -36,8 +47,9 @@ public:
     // The capture the environment asks for (QUARVEL_CAPTURE_DIR), or null when it is unset.
     static std::unique_ptr<LookupCapture> FromEnvironment();
 
-    // Captures below dir, which must exist. beforeEachWrite runs on the writing thread before
-    // each item it writes (tests hold the writer with it).
+    // Captures below dir; dir itself is created (0700) when it does not exist, but not its
+    // parent. beforeEachWrite runs on the writing thread before each item it writes (tests hold
+    // the writer with it).
     explicit LookupCapture(const QString& dir, std::function<void()> beforeEachWrite = {});
     // Closes and drops what is pending, then gives the writer a moment to finish the item it
     // is on and the last line; never waits longer.
@@ -47,6 +59,8 @@ public:
 
     // Queues the text; returns at once. Ignored once closed.
     void Add(CapturedText capture);
+    // Queues an index line for a failed load, in order with the texts; the same rules.
+    void AddFailure(CapturedFailure failure);
     // The lookup is over: the index gets a last line, after the texts still queued, with how
     // the lookup ended and how many texts were dropped. Nothing is written for a run that
     // captured nothing. Later calls do nothing. Returns at once.
@@ -57,6 +71,9 @@ public:
     struct Queue;
 
 private:
+    // Wakes the writer, started with the first item queued.
+    void wakeWriter();
+
     std::shared_ptr<Queue> m_queue;
     QThread* m_thread = nullptr;
     bool m_closed = false;

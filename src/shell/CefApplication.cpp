@@ -1,5 +1,6 @@
 #include "shell/CefApplication.h"
 
+#include "shell/PortugueseTexts.h"
 #include "shell/SandboxPolicy.h"
 #include "shell/StartupChecks.h"
 
@@ -168,6 +169,8 @@ void TCefApplication::ConfigureEngineEnvironment() const
         if (!callerDisabled)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
+    // The engine takes its locale (its pages, bubbles and pickers) from the default one.
+    QLocale::setDefault(EngineLocale());
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // The engine's start-up report is a log of its own; the program keeps none.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));

@@ -51,6 +51,9 @@ TChromium::TChromium(QObject* parent) : QObject(parent)
     m_changedTextDelay = new QTimer(this);
     m_changedTextDelay->setSingleShot(true);
     connect(m_changedTextDelay, &QTimer::timeout, this, &TChromium::requestChangedText);
+    m_loadWatch = new QTimer(this);
+    m_loadWatch->setSingleShot(true);
+    connect(m_loadWatch, &QTimer::timeout, this, &TChromium::onLoadTimedOut);
 }
 
 TChromium::~TChromium()
@@ -76,6 +79,7 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
 
     m_view = new QWebEngineView(hostArea);
     m_page = new QuarvelPage(m_profile, m_view);
+    m_page->setTrustStore(CertificateStore);
     m_view->setPage(m_page);
     if (hostArea->layout() == nullptr) {
         auto* layout = new QVBoxLayout(hostArea);
@@ -108,6 +112,20 @@ bool TChromium::CreateBrowser(QWidget* hostArea)
         if (!m_closing)
             Q_EMIT OnLoadingStateChange(false);
     });
+    // The engine of Qt 6.4 reports a load's start only once the server has answered: the watch
+    // starts with the navigation itself.
+    connect(m_page, &QuarvelPage::mainFrameNavigationAccepted, this, [this](const QUrl& url) {
+        if (url.scheme() != u"http" && url.scheme() != u"https")
+            return;
+        m_loadingUrl = url.toString(QUrl::FullyEncoded);
+        m_loadWatch->start(LoadTimeoutMs);
+    });
+    connect(m_page, &QWebEnginePage::loadFinished, m_loadWatch, &QTimer::stop);
+    connect(m_page, &QuarvelPage::mainFrameLoadFailed, this,
+            [this](const QUrl& url, const LoadFailure& failure) {
+                if (!m_closing)
+                    Q_EMIT OnLoadError(url.toString(QUrl::FullyEncoded), failure);
+            });
 
     m_page->setUrl(QUrl(DefaultUrl));
     QMetaObject::invokeMethod(this, &TChromium::OnAfterCreated, Qt::QueuedConnection);
@@ -151,12 +169,23 @@ void TChromium::runClose()
     }
 }
 
+void TChromium::onLoadTimedOut()
+{
+    // A navigation that ended without a load's end (a download refused, say) is not waited for.
+    if (!Initialized() || !m_page->isLoading())
+        return;
+    // Stopped, the load ends without a failure of its own: this is the only report of it.
+    m_page->triggerAction(QWebEnginePage::Stop);
+    Q_EMIT OnLoadError(m_loadingUrl, LoadTimeoutFailure());
+}
+
 void TChromium::finishClose()
 {
     m_frameTexts.clear();
     m_frameUrls.clear();
     m_reportedDocument.clear();
     m_changedTextDelay->stop();
+    m_loadWatch->stop();
     Q_EMIT OnBeforeClose();
 }
 
@@ -370,6 +399,8 @@ void TChromium::reportEngineLoadEnd(const QString& url, bool ok, const QStringLi
 
 void TChromium::onMainFrameLoaded(const QString& url, const QString& documentId)
 {
+    // The document is there: whatever it still loads is the page's business.
+    m_loadWatch->stop();
     if (m_closing || documentId == m_reportedDocument)
         return;
     m_reportedDocument = documentId;

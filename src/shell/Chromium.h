@@ -1,5 +1,8 @@
 #pragma once
 
+#include "shell/LoadFailure.h"
+#include "shell/SystemTrust.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
@@ -85,6 +88,15 @@ public:
 
     // The page a new browser shows first.
     QString DefaultUrl = QStringLiteral("about:blank");
+    // Roots accepted where the engine knows none for a server's chain: the system's. Tests give a
+    // store of their own before creating the browser; nothing outside the program can change it.
+    TrustStore CertificateStore = TrustStore::System();
+    // How long a main-frame load may go without its document before it ends as a timeout: the
+    // engine itself waits without end for a server that accepts the connection and never
+    // answers. Tests shorten it before creating the browser; nothing outside the program can
+    // change it.
+    int LoadTimeoutMs = DefaultLoadTimeoutMs;
+    static constexpr int DefaultLoadTimeoutMs = 60000;
 
     // Creates the browser as a child of hostArea. False while the engine cannot create yet or
     // while a browser exists; OnAfterCreated follows a true result.
@@ -128,6 +140,9 @@ Q_SIGNALS:
     void OnBeforePopup(int targetDisposition, bool& result);
     void OnOpenUrlFromTab(int targetDisposition, bool& result);
     void OnLoadEnd(const TCefFrame& frame, int httpStatusCode);
+    // A main-frame load of url failed (the engine's error, or no answer within LoadTimeoutMs).
+    // Sub-frames that fail report nothing here.
+    void OnLoadError(const QString& url, const LoadFailure& failure);
     void OnTextResultAvailable(const QString& aText, const TCefFrame& frame);
     void OnCaptureTextAvailable(const QString& aText, const TCefFrame& frame);
     // The main frame started (true) or ended (false) loading, however the load ended.
@@ -151,6 +166,7 @@ private:
     void zoomBy(int direction);
     void onMainFrameChanged();
     void requestChangedText();
+    void onLoadTimedOut();
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -166,4 +182,7 @@ private:
     bool m_changedTextPending = false;
     QElapsedTimer m_lastChangedText;
     QTimer* m_changedTextDelay = nullptr;
+    // Runs from a main-frame load's start until its document is there or the load ends.
+    QTimer* m_loadWatch = nullptr;
+    QString m_loadingUrl;
 };

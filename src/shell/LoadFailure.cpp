@@ -102,3 +102,21 @@ LoadFailureClass ClassifyLoadFailure(QWebEngineLoadingInfo::ErrorDomain domain, 
         return LoadFailureClass::Offline;
     return LoadFailureClass::Other;
 }
+
+std::optional<LoadFailure> LoadFailureFromLoadingInfo(const QWebEngineLoadingInfo& info)
+{
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return std::nullopt;
+    // The engine shows a server's own error page as a page, not as its error page.
+    if (!info.isErrorPage())
+        return std::nullopt;
+    // For an HTTP status the engine's text is a line of its error page, markup included.
+    const bool http = info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain;
+    return LoadFailure{ClassifyLoadFailure(info.errorDomain(), info.errorCode()), info.errorCode(),
+                       http ? QStringLiteral("HTTP %1").arg(info.errorCode()) : info.errorString()};
+}
+
+LoadFailure LoadTimeoutFailure()
+{
+    return {LoadFailureClass::Timeout, TimedOut, QStringLiteral("net::ERR_TIMED_OUT")};
+}

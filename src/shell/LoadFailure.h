@@ -34,3 +34,11 @@ struct LoadFailure
     int errorCode = 0;
     QString errorText; // the engine's own name for the error, e.g. "net::ERR_CONNECTION_REFUSED"
 };
+
+// The failure a main-frame load ended with, or none: a load that succeeded or was stopped, and
+// an HTTP error answered with a page of the server's own, which the engine shows as it is.
+std::optional<LoadFailure> LoadFailureFromLoadingInfo(const QWebEngineLoadingInfo& info);
+
+// The window's own limit for a main-frame load whose server accepts and never answers (the
+// engine waits without end), reported like the engine's own timeouts.
+LoadFailure LoadTimeoutFailure();

@@ -1,6 +1,7 @@
 #include "shell/ProcessEntry.h"
 
 #include "shell/CefApplication.h"
+#include "shell/PortugueseTexts.h"
 
 #include <QApplication>
 
@@ -26,6 +27,9 @@ int RunQuarvelProcess(
         char* toolkitArgv[] = {argv[0], nullptr};
         QApplication app(toolkitArgc, toolkitArgv);
         QCoreApplication::setApplicationName(QStringLiteral("Quarvel"));
+        if (!InstallPortugueseTexts(app))
+            qWarning("quarvel: Qt's Portuguese translations (qtbase_pt_BR.qm) are not installed; "
+                     "the standard buttons of the boxes stay in English");
         // The main window decides when the program ends (after the browser is gone).
         QApplication::setQuitOnLastWindowClosed(false);
         exitCode = mainRole(app, hostArguments);

@@ -8,6 +8,7 @@
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFullScreenRequest>
+#include <QWebEngineLoadingInfo>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
 #include <QWebEnginePermission>
 #endif
@@ -20,6 +21,28 @@ namespace {
 
 constexpr auto kFrameScriptName = "quarvel-frame-report";
 
+QUrl Origin(const QUrl& url)
+{
+    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
+                        QUrl::RemoveFragment);
+}
+
+LoadFailureClass ClassOfRefusal(ChainVerdict verdict)
+{
+    switch (verdict) {
+    case ChainVerdict::Expired:
+        return LoadFailureClass::CertificateExpired;
+    case ChainVerdict::WrongName:
+        return LoadFailureClass::CertificateName;
+    case ChainVerdict::Other:
+        return LoadFailureClass::CertificateOther;
+    case ChainVerdict::Trusted:
+    case ChainVerdict::Untrusted:
+        break;
+    }
+    return LoadFailureClass::CertificateUntrusted;
+}
+
 } // namespace
 
 QWebEngineProfile* NewQuarvelProfile(QObject* parent)
@@ -31,6 +54,7 @@ QWebEngineProfile* NewQuarvelProfile(QObject* parent)
     QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile,
                      [](QWebEngineDownloadRequest* download) { download->cancel(); });
     profile->setUrlRequestInterceptor(new LocalNetworkGuard(profile));
+    profile->setHttpAcceptLanguage(QLatin1String(kAcceptLanguage));
     return profile;
 }
 
@@ -124,10 +148,39 @@ QuarvelPage::QuarvelPage(QWebEngineProfile* profile, QObject* parent)
                 setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
             });
 #endif
-    connect(this, &QWebEnginePage::certificateError, this,
-            [](QWebEngineCertificateError error) { error.rejectCertificate(); });
+    connect(this, &QWebEnginePage::certificateError, this, &QuarvelPage::onCertificateError);
+    connect(this, &QWebEnginePage::loadingChanged, this, &QuarvelPage::onLoadingChanged);
     connect(this, &QWebEnginePage::fullScreenRequested, this,
             [](QWebEngineFullScreenRequest request) { request.reject(); });
+}
+
+void QuarvelPage::onCertificateError(QWebEngineCertificateError error)
+{
+    // The engine names the gravest of a chain's faults, and an unknown root outranks an expired
+    // or misnamed certificate: the store's own check looks at those again.
+    const QUrl origin = Origin(error.url());
+    if (error.type() == QWebEngineCertificateError::CertificateAuthorityInvalid &&
+        error.isOverridable()) {
+        const ChainVerdict verdict =
+            VerifyChain(error.certificateChain(), error.url().host(), m_trustStore);
+        if (verdict == ChainVerdict::Trusted) {
+            m_storeRefusals.remove(origin);
+            error.acceptCertificate();
+            return;
+        }
+        m_storeRefusals.insert(origin, ClassOfRefusal(verdict));
+    }
+    error.rejectCertificate();
+}
+
+void QuarvelPage::onLoadingChanged(const QWebEngineLoadingInfo& info)
+{
+    std::optional<LoadFailure> failure = LoadFailureFromLoadingInfo(info);
+    if (!failure)
+        return;
+    if (failure->failure == LoadFailureClass::CertificateUntrusted)
+        failure->failure = m_storeRefusals.value(Origin(info.url()), failure->failure);
+    Q_EMIT mainFrameLoadFailed(info.url(), *failure);
 }
 
 QWebEnginePage* QuarvelPage::createWindow(WebWindowType type)
@@ -136,11 +189,14 @@ QWebEnginePage* QuarvelPage::createWindow(WebWindowType type)
     return nullptr;
 }
 
-bool QuarvelPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool)
+bool QuarvelPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
     // The engine follows a redirect before its request interceptor can refuse it.
-    return type != NavigationTypeRedirect || m_localNetworkGuard == nullptr ||
-           m_localNetworkGuard->allowsRedirect(url);
+    const bool accepted = type != NavigationTypeRedirect || m_localNetworkGuard == nullptr ||
+                          m_localNetworkGuard->allowsRedirect(url);
+    if (accepted && isMainFrame)
+        Q_EMIT mainFrameNavigationAccepted(url);
+    return accepted;
 }
 
 void QuarvelPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message,

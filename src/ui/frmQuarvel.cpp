@@ -5,8 +5,10 @@
 #include "lookup/UrlPrefix.h"
 #include "portals/PortalTable.h"
 #include "ui/CBNorva.h"
+#include "ui/LoadFailurePage.h"
 #include "ui/WindowKeys.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -18,8 +20,10 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
+#include <QStackedLayout>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineView>
 #include <algorithm>
 #include <utility>
 
@@ -94,6 +98,9 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
     Label1->setBuddy(cbUF);
 
     CEFWindowParent1 = new QWidget(this);
+    // The browser, and in its place the failure page when a load failed.
+    auto* browserArea = new QStackedLayout(CEFWindowParent1);
+    browserArea->setContentsMargins(0, 0, 0, 0);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -119,6 +126,7 @@ TForm1::TForm1(const QStringList& hostArguments, QWidget* parent)
     connect(Chromium1, &TChromium::OnBeforePopup, this, &TForm1::Chromium1BeforePopup);
     connect(Chromium1, &TChromium::OnOpenUrlFromTab, this, &TForm1::Chromium1OpenUrlFromTab);
     connect(Chromium1, &TChromium::OnLoadEnd, this, &TForm1::Chromium1LoadEnd);
+    connect(Chromium1, &TChromium::OnLoadError, this, &TForm1::Chromium1LoadError);
     // Queued: the handler may show a modal box, which must not run inside the engine's callback.
     connect(Chromium1, &TChromium::OnTextResultAvailable, this,
             &TForm1::Chromium1TextResultAvailable, Qt::QueuedConnection);
@@ -350,6 +358,28 @@ void TForm1::Chromium1LoadEnd(const TCefFrame& frame, int)
     FillQuery(frame, portal);
 }
 
+void TForm1::Chromium1LoadError(const QString& url, const LoadFailure& failure)
+{
+    if (CEFWindowParent1 == nullptr)
+        return;
+    if (m_capture && !FCurrentSearch.isEmpty())
+        m_capture->AddFailure({.portalKey = m_portalKeys.value(GetIndex(FCurrentSearch)),
+                               .url = url,
+                               .failure = LoadFailureClassName(failure.failure),
+                               .errorCode = failure.errorCode,
+                               .errorText = failure.errorText});
+    auto* browserArea = static_cast<QStackedLayout*>(CEFWindowParent1->layout());
+    if (LoadFailurePage1 == nullptr) {
+        LoadFailurePage1 = new TLoadFailurePage(CEFWindowParent1);
+        // The lookup goes on from the page loaded again, as from the portal's first load.
+        connect(LoadFailurePage1, &TLoadFailurePage::RetryRequested, Chromium1,
+                &TChromium::LoadURL);
+        browserArea->addWidget(LoadFailurePage1);
+    }
+    browserArea->setCurrentWidget(LoadFailurePage1);
+    LoadFailurePage1->Show(url, failure, FCurrentSearch);
+}
+
 void TForm1::Chromium1TextResultAvailable(const QString& aText, const TCefFrame& frame)
 {
     // Kept for the capture, whatever this text leads to.
@@ -501,7 +531,7 @@ bool TForm1::ConfirmTaxpayer(const QString& text, const QStringList& lines,
     QMessageBox::StandardButton answer = QMessageBox::NoButton;
     m_confirming = true;
     ShowBox({.icon = QMessageBox::Question,
-             .caption = QStringLiteral("Confirmation"),
+             .caption = QStringLiteral("Confirmação"),
              .text = QStringLiteral("O resultado mostra o CNPJ %1, mas o Norva TI pediu o CNPJ "
                                     "%2. Enviar assim mesmo?")
                          .arg(PunctuatedCnpj(shown), PunctuatedCnpj(m_request.cnpj)),
@@ -522,6 +552,14 @@ void TForm1::Chromium1LoadingStateChange(bool isLoading)
 {
     ProgressBar1->setValue(0);
     ProgressBar1->setVisible(isLoading);
+    // A new load puts the browser back in place of the failure page.
+    if (isLoading && LoadFailurePage1 != nullptr && Chromium1->GetBrowser() != nullptr) {
+        const bool hadFocus = LoadFailurePage1->isAncestorOf(QApplication::focusWidget());
+        static_cast<QStackedLayout*>(CEFWindowParent1->layout())
+            ->setCurrentWidget(Chromium1->GetBrowser());
+        if (hadFocus)
+            CEFWindowParent1->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void TForm1::Chromium1LoadingProgressChange(double progress)

@@ -8,6 +8,7 @@
 #include "shell/Chromium.h"
 #include "ui/MessageBox.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
@@ -18,6 +19,7 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 class TCBNorva;
+class TLoadFailurePage;
 
 // The program's one window: the portal list above the embedded browser. It creates the browser
 // when first shown, opens the host link once the browser exists, runs the lookup and closes only
@@ -39,6 +41,9 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     QTimer* Timer1 = nullptr;
     TChromium* Chromium1 = nullptr;
+    // Shown in the browser area in place of the browser when a main-frame load failed; made at
+    // the first failure.
+    QPointer<TLoadFailurePage> LoadFailurePage1;
     HostLink* IdTCPClient = nullptr;
 
     // Every message box goes through here; tests replace it so that no box blocks them.
@@ -84,6 +89,7 @@ private:
     void Chromium1OpenUrlFromTab(int targetDisposition, bool& result);
     void cbUFClick(int index);
     void Chromium1LoadEnd(const TCefFrame& frame, int httpStatusCode);
+    void Chromium1LoadError(const QString& url, const LoadFailure& failure);
     void Chromium1TextResultAvailable(const QString& aText, const TCefFrame& frame);
     void Chromium1CaptureTextAvailable(const QString& aText, const TCefFrame& frame);
     CapturedText SeenText(const QString& aText, const TCefFrame& frame) const;

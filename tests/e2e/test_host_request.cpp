@@ -326,7 +326,7 @@ TEST_F(HostRequestTest, AnotherTaxpayersResultIsSentWhenTheUserSaysYes)
     ASSERT_EQ(w->boxes.size(), 1);
     const MessageBoxSpec& box = w->boxes.first();
     EXPECT_EQ(box.icon, QMessageBox::Question);
-    EXPECT_EQ(box.caption, u"Confirmation"_s);
+    EXPECT_EQ(box.caption, u"Confirmação"_s);
     EXPECT_EQ(box.buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(box.defaultButton, QMessageBox::No);
     EXPECT_EQ(box.text, u"O resultado mostra o CNPJ 45.678.901/0001-23, mas o Norva TI pediu o "
@@ -401,7 +401,7 @@ TEST_F(HostRequestTest, ResultWithoutANumberIsSentAsUsual)
     EXPECT_TRUE(host.data.startsWith(ResultBlock({u"cnpj="_s}).chopped(6))) << Readable(host.data);
     ASSERT_TRUE(WaitFor([&] { return w->closed->count() > 0; }, 20000));
     for (const MessageBoxSpec& box : std::as_const(w->boxes))
-        EXPECT_NE(box.caption, u"Confirmation"_s);
+        EXPECT_NE(box.caption, u"Confirmação"_s);
 }
 
 TEST_F(HostRequestTest, EveryFillScriptSkipsControlsThePageLacks)

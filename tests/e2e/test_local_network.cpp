@@ -4,6 +4,7 @@
 // rules, given to this test's engine alone), which count as names of the internet.
 #include "BuiltInTable.h"
 #include "EngineTests.h"
+#include "EventLoopWait.h"
 #include "HttpFixtureServer.h"
 #include "shell/Chromium.h"
 #include "ui/CBNorva.h"
@@ -105,11 +106,31 @@ public:
         return u"http://"_s + host + u':' + QString::number(server.serverPort());
     }
 
+    // A request of the test's own, sent after everything the page sent: once it has arrived, so
+    // has whatever of the page's reached this service. It is not counted.
+    bool mark()
+    {
+        QTcpSocket socket;
+        socket.connectToHost(server.serverAddress(), server.serverPort());
+        if (!socket.waitForConnected(5000))
+            return false;
+        const QByteArray marker =
+            "GET /quarvel-test-marker-" + QByteArray::number(++m_marks) + " HTTP/1.1\r\n\r\n";
+        socket.write(marker);
+        socket.flush();
+        const bool arrived = WaitFor([&] { return received.contains(marker); }, 10000);
+        received.replace(marker, QByteArray());
+        --connections;
+        return arrived;
+    }
+
     QTcpServer server;
     int connections = 0;
     QByteArray received;
 
 private:
+    int m_marks = 0;
+
     // The head and as much body as it announces.
     static bool complete(const QByteArray& request)
     {
@@ -284,7 +305,7 @@ protected:
     {
         const qsizetype before = mainLoads.count(url);
         chromium->LoadURL(url);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return mainLoads.count(url) > before; }, 15000))
+        ASSERT_TRUE(WaitFor([&] { return mainLoads.count(url) > before; }, 15000))
             << qPrintable(url);
     }
 
@@ -293,7 +314,7 @@ protected:
         auto result = std::make_shared<std::optional<QVariant>>();
         chromium->GetBrowser()->page()->runJavaScript(
             script, [result](const QVariant& value) { *result = value; });
-        if (!QTest::qWaitFor([&] { return result->has_value(); }, ms))
+        if (!WaitFor([&] { return result->has_value(); }, ms))
             return u"<no answer>"_s;
         return **result;
     }
@@ -304,7 +325,7 @@ protected:
         evaluate(u"window.__settled = undefined; (%1).then(v => window.__settled = String(v),"
                  " e => window.__settled = 'threw ' + e);"_s.arg(promise));
         QString value;
-        (void)QTest::qWaitFor(
+        (void)WaitFor(
             [&] {
                 value = evaluate(u"window.__settled === undefined ? '' : window.__settled"_s)
                             .toString();
@@ -328,13 +349,14 @@ protected:
         return outcomes;
     }
 
-    // Whatever reached the listener has arrived by the time the page's own server has answered a
-    // request sent after all of them.
+    // Every request of the page has gone out by the time its own server has answered one sent
+    // after all of them; whatever of them reached the listener has arrived there before the
+    // listener's marker.
     void drain()
     {
         EXPECT_EQ(settle(u"fetch('/own').then(r => r.text())"_s), u"own"_s)
             << "the page can no longer reach its own server";
-        QTest::qWait(300);
+        EXPECT_TRUE(listener.mark());
     }
 
     QString publicPage() const
@@ -493,11 +515,13 @@ TEST_F(LocalNetworkTest, MainFrameCannotBeSentToALocalAddress)
 {
     const QString page = publicPage();
     load(page);
+    // Each navigation below ends (refused, it fails) before the next starts.
+    QSignalSpy ended(chromium->GetBrowser()->page(), &QWebEnginePage::loadFinished);
     evaluate(u"location.href = '%1/nav'"_s.arg(listener.origin()));
-    QTest::qWait(1000);
+    ASSERT_TRUE(WaitFor([&] { return ended.size() >= 1; }, 15000));
     // The program sent it to a server of the internet that redirects to the listener.
     chromium->LoadURL(redirecting());
-    QTest::qWait(1500);
+    ASSERT_TRUE(WaitFor([&] { return ended.size() >= 2; }, 15000));
     load(page);
     drain();
     EXPECT_EQ(listener.connections, 0) << listener.received.toStdString();
@@ -551,28 +575,28 @@ TEST_P(LocalNetworkLookupTest, SamplePortalStillDeliversTheExpectedBytes)
             mainLoads.append(frame.GetUrl());
     });
     window->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hostServer.hasPendingConnections(); }, 30000));
+    ASSERT_TRUE(WaitFor([&] { return hostServer.hasPendingConnections(); }, 30000));
     std::unique_ptr<QTcpSocket> link(hostServer.nextPendingConnection());
     QObject::connect(link.get(), &QTcpSocket::readyRead, [&] { received += link->readAll(); });
     QObject::connect(link.get(), &QTcpSocket::disconnected, [&] { ended = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->cbUF->isEnabled(); }, 30000));
+    ASSERT_TRUE(WaitFor([&] { return window->cbUF->isEnabled(); }, 30000));
     ASSERT_TRUE(window->URIEstados().at(kEs).URLconsulta.startsWith(origin));
 
     // The user opens the list and picks ES.
     TCBNorva* combo = window->cbUF;
     QTest::keyClick(combo, Qt::Key_F4);
     QAbstractItemView* view = combo->view();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return view->isVisible(); }, 5000));
     QTest::keyClick(view, Qt::Key_Home);
     for (int i = 0; i < kEs; ++i)
         QTest::keyClick(view, Qt::Key_Down);
     QTest::keyClick(view, Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return mainLoads.contains(origin + u"/"_s); }, 20000))
+    ASSERT_TRUE(WaitFor([&] { return mainLoads.contains(origin + u"/"_s); }, 20000))
         << qPrintable(mainLoads.join(u' '));
     window->Chromium1->GetMainFrame()->ExecuteJavaScript(
         u"document.getElementById('consulta').requestSubmit();"_s, QString(), 0);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 30000));
+    ASSERT_TRUE(WaitFor([&] { return ended; }, 30000));
     received += link->readAll();
     EXPECT_EQ(received, ResultBlock({u"cnpj=45.678.901/0001-23"_s, u"cpf="_s, u"nome="_s,
                                      u"razaosocial=CAFE CAPIXABA COMERCIO LTDA"_s,

@@ -328,8 +328,9 @@ TEST(LookupCaptureTest, AnUnwritableDirectoryCostsOneWarningAndNothingElse)
         const char* name;
         QString path;
     };
-    // A file's path stays unwritable as a folder whoever runs the test, root included.
-    const QList<Row> rows{{"missing", QDir(dir.path()).filePath(u"missing"_s)},
+    // A file's path stays unwritable as a folder whoever runs the test, root included; a missing
+    // directory is made, but only one level of it.
+    const QList<Row> rows{{"missing parent", QDir(dir.path()).filePath(u"missing/capture"_s)},
                           {"a file", plain.fileName()},
                           {"below a file", QDir(plain.fileName()).filePath(u"sub"_s)}};
     for (const Row& row : rows) {
@@ -348,6 +349,61 @@ TEST(LookupCaptureTest, AnUnwritableDirectoryCostsOneWarningAndNothingElse)
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{u"plain"_s});
+}
+
+TEST(LookupCaptureTest, ADirectoryNotThereYetIsMadeOwnerOnlyOnTheFirstText)
+{
+    QTemporaryDir parent;
+    ASSERT_TRUE(parent.isValid());
+    const QString dir = QDir(parent.path()).filePath(u"capture"_s);
+    const WarningLog log;
+    {
+        LookupCapture capture(dir);
+        // Nothing is made for a run that keeps nothing.
+        EXPECT_FALSE(QFileInfo::exists(dir));
+        capture.Add(Seen(u"text"_s, true, false, 0, false));
+        capture.Close();
+        ASSERT_FALSE(EndedRun(dir).isEmpty());
+    }
+    EXPECT_EQ(Mode(dir), kOwnerAll);
+    EXPECT_EQ(RunFolders(dir).size(), 1);
+    EXPECT_TRUE(log.warnings().isEmpty()) << log.warnings().join(u'\n').toStdString();
+}
+
+TEST(LookupCaptureTest, AFailedLoadIsALineOfItsOwnInOrderWithTheTexts)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QDateTime when = QDateTime::fromString(u"2026-03-02T10:04:05.006Z"_s, Qt::ISODateWithMs);
+    QString run;
+    {
+        LookupCapture capture(dir.path());
+        capture.Add(Seen(u"before"_s, false, false, 0, false));
+        capture.AddFailure({.portalKey = u"sp"_s,
+                            .url = u"https://www.cadesp.fazenda.sp.gov.br/x?a=\"b\""_s,
+                            .failure = u"certificate-untrusted"_s,
+                            .errorCode = -202,
+                            .errorText = u"net::ERR_CERT_AUTHORITY_INVALID"_s,
+                            .time = when});
+        capture.Add(Seen(u"after"_s, false, false, 0, false));
+        capture.Close();
+        // Before the capture goes, which drops what is still queued.
+        run = EndedRun(dir.path());
+    }
+    ASSERT_FALSE(run.isEmpty());
+    const QList<QJsonObject> lines = IndexLines(run);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0][u"file"_s].toString(), u"0001.txt"_s);
+    const QJsonObject failure = lines[1];
+    EXPECT_EQ(failure, (QJsonObject{{u"time"_s, u"2026-03-02T10:04:05.006Z"_s},
+                                    {u"portal"_s, u"sp"_s},
+                                    {u"url"_s, u"https://www.cadesp.fazenda.sp.gov.br/x?a=\"b\""_s},
+                                    {u"failure"_s, u"certificate-untrusted"_s},
+                                    {u"errorCode"_s, -202},
+                                    {u"errorText"_s, u"net::ERR_CERT_AUTHORITY_INVALID"_s}}));
+    // The next text keeps its own number: a failure has no file.
+    EXPECT_EQ(lines[2][u"file"_s].toString(), u"0002.txt"_s);
+    EXPECT_EQ(lines[3][u"ended"_s].toString(), u"closed without result"_s);
 }
 
 TEST(LookupCaptureTest, WhatIsPendingAtCloseIsDroppedAndTheIndexSaysSo)

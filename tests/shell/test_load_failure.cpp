@@ -66,6 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         ClassCase{"HTTP_302_is_no_error", HttpStatus, 302, "other"},
         ClassCase{"ERR_HTTP_RESPONSE_CODE_FAILURE", Http, -379, "http-error"},
         ClassCase{"ERR_SSL_PROTOCOL_ERROR", Connection, -107, "other"},
+        // Seen for a portal host on port 9, which the engine refuses to connect to at all.
+        ClassCase{"ERR_UNSAFE_PORT", Connection, -312, "other"},
         ClassCase{"ERR_ABORTED", Internal, -3, "other"},
         ClassCase{"ERR_FAILED", Internal, -2, "other"}));
 
