@@ -280,8 +280,9 @@ int soakLookups(int lookups)
                 running.isEmpty() ? settle.elapsed() : -1LL);
     for (const ProcessId& id : running) {
         QFile status(QStringLiteral("/proc/%1/status").arg(id.pid));
-        status.open(QIODevice::ReadOnly);
-        const QList<QByteArray> lines = status.readAll().split('\n');
+        // A process that ended meanwhile reads as empty lines.
+        const QList<QByteArray> lines =
+            status.open(QIODevice::ReadOnly) ? status.readAll().split('\n') : QList<QByteArray>();
         std::printf("left running: pid %lld of lookup %d: %s %s %s\n", id.pid, id.lookup,
                     lines.value(0).constData(), lines.value(2).constData(),
                     lines.value(6).constData());

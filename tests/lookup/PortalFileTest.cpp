@@ -115,9 +115,9 @@ TEST(PortalFileTest, SearchOrderVariableThenBesideExecutableThenEtc)
     QDir().mkpath(exeDir);
     const QString beside = QDir(exeDir).filePath(QStringLiteral("portals.json"));
     EXPECT_EQ(FindPortalFile({}, exeDir, etc), QString());
-    QFile(etc).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QFile(etc).open(QIODevice::WriteOnly));
     EXPECT_EQ(FindPortalFile({}, exeDir, etc), etc);
-    QFile(beside).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QFile(beside).open(QIODevice::WriteOnly));
     EXPECT_EQ(FindPortalFile({}, exeDir, etc), beside);
     EXPECT_EQ(FindPortalFile(QStringLiteral("/x/v.json"), exeDir, etc),
               QStringLiteral("/x/v.json"));
