@@ -106,6 +106,10 @@ void PortalProber::startNext()
     // The page's child, so that it lives as long as the page.
     m_guard = new ClosedAfterFill(m_page);
     m_page->setUrlRequestInterceptor(m_guard);
+    m_pageFailure.reset();
+    // The page reports its failure before the loading change reaches this object.
+    connect(m_page, &QuarvelPage::mainFrameLoadFailed, this,
+            [this](const QUrl&, const LoadFailure& failure) { m_pageFailure = failure; });
     connect(m_page, &QWebEnginePage::loadingChanged, this, &PortalProber::onLoadingChanged);
     m_clock.start();
     m_timer.start(m_timeout);
@@ -129,8 +133,9 @@ void PortalProber::onLoadingChanged(const QWebEngineLoadingInfo& info)
             m_probe.httpStatus = info.errorCode();
             m_probe.stayed = UrlHasPrefix(m_probe.finalUrl, m_probe.queryUrl);
         } else {
-            m_probe.failure = LoadFailure{ClassifyLoadFailure(info.errorDomain(), info.errorCode()),
-                                          info.errorCode(), info.errorString()};
+            m_probe.failure = m_pageFailure.value_or(
+                LoadFailure{ClassifyLoadFailure(info.errorDomain(), info.errorCode()),
+                            info.errorCode(), info.errorString()});
         }
         finish();
         return;

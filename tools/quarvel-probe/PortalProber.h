@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <chrono>
+#include <optional>
+#include <optional>
 
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
@@ -71,6 +73,8 @@ private:
     QPointer<ClosedAfterFill> m_guard;
     ProbeTarget m_target;
     PortalProbe m_probe;
+    // The page's own account of its failed load, classified as the window's page classifies it.
+    std::optional<LoadFailure> m_pageFailure;
     // How far the portal's probe has come, for what a timeout means.
     enum class Stage
     {
