@@ -409,8 +409,8 @@ TEST_F(LoadFailureTest, CaptureRecordsTheFailureInAFolderItCreates)
 int main(int argc, char** argv)
 {
     return RunEngineTests(argc, argv, [] {
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") +
-                                                  " --host-resolver-rules=\"MAP portal.invalid "
-                                                  "~NOTFOUND\"");
+        const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") +
+                                 " --host-resolver-rules=\"MAP portal.invalid ~NOTFOUND\"";
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     });
 }

@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <chrono>
 #include <optional>
-#include <optional>
 
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
