@@ -75,6 +75,18 @@ protected:
     QWebEngineProfile* m_profile = nullptr;
 };
 
+// The controls each built-in fill script looks for, in the table's order; all on the sample pages.
+QList<QStringList> BuiltInFillControls()
+{
+    return {
+        {QStringLiteral("CodUf"), QStringLiteral("TipoPesquisa"), QStringLiteral("CodInscrMf")},
+        {QStringLiteral("tipo"), QStringLiteral("cgc")},
+        {QStringLiteral("num_cnpj")},
+        {QStringLiteral("txt_CNPJ")},
+        {QStringLiteral("tipoFiltroDropDownList"), QStringLiteral("valorFiltroTextBox")},
+    };
+}
+
 TEST_F(ProbeTest, SamplePortalsAreOkAndServeNothingButTheirQueryPages)
 {
     SamplePortals portals;
@@ -94,14 +106,7 @@ TEST_F(ProbeTest, SamplePortalsAreOkAndServeNothingButTheirQueryPages)
 
     const QList<PortalProbe> probes = Probe(targets);
     ASSERT_EQ(probes.size(), 5);
-    // The controls each built-in fill script looks for, all on the sample pages.
-    const QStringList controls[] = {
-        {QStringLiteral("CodUf"), QStringLiteral("TipoPesquisa"), QStringLiteral("CodInscrMf")},
-        {QStringLiteral("tipo"), QStringLiteral("cgc")},
-        {QStringLiteral("num_cnpj")},
-        {QStringLiteral("txt_CNPJ")},
-        {QStringLiteral("tipoFiltroDropDownList"), QStringLiteral("valorFiltroTextBox")},
-    };
+    const QList<QStringList> controls = BuiltInFillControls();
     for (int i = 0; i < 5; ++i) {
         const PortalProbe& probe = probes.at(i);
         SCOPED_TRACE(probe.portal.toStdString());
@@ -366,13 +371,7 @@ TEST_F(ProbeTest, EveryBuiltInFillScriptReportsTheControlsThePageLacks)
     }
     const QList<PortalProbe> probes = Probe(targets);
     ASSERT_EQ(probes.size(), 5);
-    const QStringList controls[] = {
-        {QStringLiteral("CodUf"), QStringLiteral("TipoPesquisa"), QStringLiteral("CodInscrMf")},
-        {QStringLiteral("tipo"), QStringLiteral("cgc")},
-        {QStringLiteral("num_cnpj")},
-        {QStringLiteral("txt_CNPJ")},
-        {QStringLiteral("tipoFiltroDropDownList"), QStringLiteral("valorFiltroTextBox")},
-    };
+    const QList<QStringList> controls = BuiltInFillControls();
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(probes.at(i).portal.toStdString());
         ASSERT_TRUE(probes.at(i).fill.has_value()) << ProbePlainLine(probes.at(i)).toStdString();
