@@ -29,6 +29,35 @@ private:
     std::atomic<bool> m_closed = false;
 };
 
+// The window's page policy, and nothing more leaves the page once the fill is to run. A form
+// sent on change is a navigation, refused here before it starts: with Qt 6.8 a form's POST was
+// seen to reach the server past the request interceptor.
+class ProbePage : public QuarvelPage
+{
+public:
+    ProbePage(QWebEngineProfile* profile, QObject* parent)
+        : QuarvelPage(profile, parent), m_guard(new ClosedAfterFill(this))
+    {
+        setUrlRequestInterceptor(m_guard);
+    }
+
+    void closeAfterFill()
+    {
+        m_closed = true;
+        m_guard->close();
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        return !m_closed && QuarvelPage::acceptNavigationRequest(url, type, isMainFrame);
+    }
+
+private:
+    ClosedAfterFill* m_guard;
+    bool m_closed = false;
+};
+
 namespace {
 
 // Error texts come from the page's engine and the definitions file: one line, bounded.
@@ -100,12 +129,9 @@ void PortalProber::startNext()
     m_probe.queryUrl = m_target.portal.URLconsulta;
     m_stage = Stage::Loading;
 
-    m_page = new QuarvelPage(m_profile, this);
+    m_page = new ProbePage(m_profile, this);
     // The check asks for nothing the page does not load itself, not even its icon.
     m_page->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
-    // The page's child, so that it lives as long as the page.
-    m_guard = new ClosedAfterFill(m_page);
-    m_page->setUrlRequestInterceptor(m_guard);
     m_pageFailure.reset();
     // The page reports its failure before the loading change reaches this object.
     connect(m_page, &QuarvelPage::mainFrameLoadFailed, this,
@@ -229,7 +255,7 @@ void PortalProber::runFillScript()
     }
     m_stage = Stage::Fill;
     m_probe.fillRan = true;
-    m_guard->close();
+    m_page->closeAfterFill();
     HostRequest request;
     request.portalKey = m_target.key;
     request.cnpj = PlaceholderCnpj();

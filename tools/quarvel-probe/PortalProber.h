@@ -13,8 +13,7 @@
 
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
-class QuarvelPage;
-class ClosedAfterFill;
+class ProbePage;
 
 // A portal to look at: its key and its record as the table in force has it.
 struct ProbeTarget
@@ -67,9 +66,8 @@ private:
     qsizetype m_next = 0;
     bool m_running = false;
     // The portal being probed: its page, its record, what is known so far.
-    QPointer<QuarvelPage> m_page;
+    QPointer<ProbePage> m_page;
     // Refuses every request of the page once the fill script is to run.
-    QPointer<ClosedAfterFill> m_guard;
     ProbeTarget m_target;
     PortalProbe m_probe;
     // The page's own account of its failed load, classified as the window's page classifies it.
