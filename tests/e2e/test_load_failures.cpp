@@ -170,14 +170,14 @@ QString ServeTls(const TestLeaf& leaf, const char* address)
 }
 
 // A root in the window's store, signing a leaf the store's check refuses.
-QString ServeFromTrustedRoot(LoadFailureTest& test, const TestAuthority::LeafSpec& spec,
+QString ServeFromTrustedRoot(LoadFailureTest& test, const TestAuthority::LeafDetails& details,
                              const char* address)
 {
     FailureClassTest::root = std::make_unique<LocalRoot>();
     if (!FailureClassTest::root->installed)
         return QString();
     Q_UNUSED(test);
-    return ServeTls(FailureClassTest::root->root.issue(spec), address);
+    return ServeTls(FailureClassTest::root->root.issue(details), address);
 }
 
 const FailureCase kFailureCases[] = {

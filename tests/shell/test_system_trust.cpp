@@ -43,9 +43,9 @@ protected:
         ASSERT_TRUE(root.installInto(store.path()));
     }
 
-    ChainVerdict verify(const TestAuthority::LeafSpec& spec, const QString& host) const
+    ChainVerdict verify(const TestAuthority::LeafDetails& details, const QString& host) const
     {
-        return VerifyChain(Chain(root.issue(spec)), host, {QString(), store.path()});
+        return VerifyChain(Chain(root.issue(details)), host, {QString(), store.path()});
     }
 
     TestAuthority root{u"Test Root"_s};
@@ -68,7 +68,7 @@ TEST_F(SystemTrustTest, EveryOtherFaultIsRefusedThoughTheRootIsInTheStore)
     struct Row
     {
         const char* name;
-        TestAuthority::LeafSpec spec;
+        TestAuthority::LeafDetails details;
         QString host;
         const char* expected;
     };
@@ -89,7 +89,7 @@ TEST_F(SystemTrustTest, EveryOtherFaultIsRefusedThoughTheRootIsInTheStore)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_STREQ(Name(verify(row.spec, row.host)), row.expected);
+        EXPECT_STREQ(Name(verify(row.details, row.host)), row.expected);
     }
 }
 

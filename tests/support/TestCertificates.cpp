@@ -100,13 +100,14 @@ TestAuthority::~TestAuthority()
     EVP_PKEY_free(m_impl->key);
 }
 
-TestLeaf TestAuthority::issue(const LeafSpec& spec) const
+TestLeaf TestAuthority::issue(const LeafDetails& details) const
 {
-    EVP_PKEY* key = NewKey(spec.keyBits);
-    X509* certificate = NewCertificate(spec.names.value(0), key, spec.notBefore, spec.notAfter);
+    EVP_PKEY* key = NewKey(details.keyBits);
+    X509* certificate =
+        NewCertificate(details.names.value(0), key, details.notBefore, details.notAfter);
     X509_set_issuer_name(certificate, X509_get_subject_name(m_impl->certificate));
     QStringList alternatives;
-    for (const QString& name : spec.names) {
+    for (const QString& name : details.names) {
         const bool address = !name.isEmpty() && name.front().isDigit();
         alternatives.append((address ? QStringLiteral("IP:") : QStringLiteral("DNS:")) + name);
     }

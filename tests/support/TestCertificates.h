@@ -23,7 +23,7 @@ public:
     TestAuthority(const TestAuthority&) = delete;
     TestAuthority& operator=(const TestAuthority&) = delete;
 
-    struct LeafSpec
+    struct LeafDetails
     {
         // DNS names or IPv4 addresses, as subject alternative names.
         QStringList names;
@@ -31,7 +31,7 @@ public:
         QDateTime notAfter = QDateTime::currentDateTimeUtc().addDays(30);
         int keyBits = 2048;
     };
-    TestLeaf issue(const LeafSpec& spec) const;
+    TestLeaf issue(const LeafDetails& details) const;
 
     QByteArray certificatePem() const;
     // Writes the root into dir as update-ca-certificates leaves it: NAME.pem and the hashed
