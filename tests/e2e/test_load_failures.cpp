@@ -146,6 +146,7 @@ public:
     static inline std::unique_ptr<LocalRoot> root;
     static inline std::unique_ptr<TlsFixtureServer> tls;
     static inline std::unique_ptr<QTcpServer> silent;
+    static inline std::unique_ptr<RefusingPort> refusing;
     static inline std::unique_ptr<HttpFixtureServer> http;
 
 protected:
@@ -154,6 +155,7 @@ protected:
         LoadFailureTest::TearDown();
         tls.reset();
         silent.reset();
+        refusing.reset();
         http.reset();
         root.reset();
     }
@@ -182,7 +184,11 @@ QString ServeFromTrustedRoot(LoadFailureTest& test, const TestAuthority::LeafDet
 
 const FailureCase kFailureCases[] = {
     {"NameNotFound", [](LoadFailureTest&) { return u"http://portal.invalid"_s; }, "offline"},
-    {"PortThatRefuses", [](LoadFailureTest&) { return u"http://127.0.0.1:%1"_s.arg(UnusedPort()); },
+    {"PortThatRefuses",
+     [](LoadFailureTest&) {
+         FailureClassTest::refusing = std::make_unique<RefusingPort>();
+         return u"http://127.0.0.1:%1"_s.arg(FailureClassTest::refusing->port());
+     },
      "refused"},
     {"ServerThatNeverAnswers",
      [](LoadFailureTest&) {
@@ -290,7 +296,8 @@ TEST_F(LoadFailureTest, PortalsOwnErrorPageWithABodyIsShownAsItIs)
 TEST_F(LoadFailureTest, SubFrameThatFailsShowsNothingOfOurs)
 {
     HttpFixtureServer server;
-    const QString refused = u"http://127.0.0.1:%1/banner"_s.arg(UnusedPort());
+    const RefusingPort refusing;
+    const QString refused = u"http://127.0.0.1:%1/banner"_s.arg(refusing.port());
     server.setPage(u"/"_s, (u"<!DOCTYPE html><title>Consulta</title><p>Consulta</p>"
                             u"<iframe name=banner src=\"%1\"></iframe>"_s.arg(refused))
                                .toUtf8());
@@ -375,7 +382,8 @@ TEST_F(LoadFailureTest, CaptureRecordsTheFailureInAFolderItCreates)
     QTemporaryDir parent;
     const QString dir = parent.filePath(u"capture"_s);
     qputenv("QUARVEL_CAPTURE_DIR", QFile::encodeName(dir));
-    const QString origin = u"http://127.0.0.1:%1"_s.arg(UnusedPort());
+    const RefusingPort refusing;
+    const QString origin = u"http://127.0.0.1:%1"_s.arg(refusing.port());
     open(origin);
     pickAndFail();
     ASSERT_TRUE(w->closeAndWait());

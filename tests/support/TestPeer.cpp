@@ -1,6 +1,8 @@
 #include "TestPeer.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -148,4 +150,15 @@ std::uint16_t UnusedPort()
     std::uint16_t port = 0;
     ListenForTest(&port); // released at once
     return port;
+}
+
+RefusingPort::RefusingPort() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_fd.valid() && ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        m_port = ntohs(address.sin_port);
 }

@@ -64,3 +64,17 @@ private:
 
 // A port on 127.0.0.1 where nothing listens (bound, then released).
 std::uint16_t UnusedPort();
+
+// A port on 127.0.0.1 that refuses every connection for as long as this lives: bound, never
+// listening. Unlike a released port, no connection can take it as its own local port meanwhile
+// (a connection to a free port in the ephemeral range can meet itself and "succeed").
+class RefusingPort
+{
+public:
+    RefusingPort();
+    std::uint16_t port() const { return m_port; }
+
+private:
+    SocketFd m_fd;
+    std::uint16_t m_port = 0;
+};
