@@ -54,7 +54,9 @@ struct BrokenCase
 inline std::vector<BrokenCase> BrokenPortalFiles()
 {
     return {
-        {"not JSON", "portals?", "f.json:1:2: illegal value"},
+        // Qt's JSON parser words and places this one by its version (6.4: "1:2: illegal value",
+        // 6.11: "1:1: illegal number"): the file and its first line are what is ours.
+        {"not JSON", "portals?", "f.json:1:"},
         {"truncated",
          QByteArray(R"j({"version": 1,)j"
                     "\n"
