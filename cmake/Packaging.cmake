@@ -27,6 +27,8 @@ install(FILES README.md docs/host-protocol.md docs/integrators.md DESTINATION ${
 # a Debian revision (changelog.Debian.gz, its latest entry naming the package's version and
 # release), compressed with -n so that the package is reproducible.
 install(FILES packaging/copyright DESTINATION ${QUARVEL_DOC_DIR})
+install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME quarvel)
 set(QUARVEL_GENERATED_DOC_DIR ${PROJECT_BINARY_DIR}/generated/doc)
 configure_file(packaging/changelog.in ${QUARVEL_GENERATED_DOC_DIR}/changelog.Debian @ONLY)
 add_custom_command(
